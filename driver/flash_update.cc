@@ -1,0 +1,33 @@
+#include "driver/flash_update.h"
+
+#include "driver/select_target.h"
+#include "driver/update_run.h"
+#include "net/tcp_endpoint.h"
+
+int RunFlashUpdate(int argc, char** argv, FILE* input) {
+  std::printf("TCP/IP Application Flash Utility Version %s fuer Arm7 und Arm9 %s\r\n", "0.07",
+              "(06.02.2008)");
+  char address[ADDRESS_TEXT_SIZE];
+  int port = DEFAULT_PORT;
+  if (SelectTarget(argc, argv, input, address, &port) != 0) return 1;
+
+  FILE* image = std::fopen(IMAGE_FILE_NAME, "rb");
+  if (image == nullptr) {
+    std::printf("Cannot open %s\n", IMAGE_FILE_NAME);
+    return 1;
+  }
+
+  // One endpoint for the whole run, across the reconnect to the update loader.
+  TcpEndpoint endpoint;
+  CompleteAddress(address);
+  std::printf("Connecting to %s port %d\r\n", address, port);
+  endpoint.SetTarget("", address, port);
+  if (endpoint.startupError != 0) {
+    std::printf("dll err\n");
+    return 1;
+  }
+  // No update happened, which a script must be able to tell.
+  if (endpoint.Connect() != 0) return OrderlyEnd(endpoint, "s error!\n", 1);
+  std::printf("s init ok\n");
+  return RunUpdate(endpoint, image);
+}

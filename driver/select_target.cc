@@ -1,0 +1,72 @@
+#include "driver/select_target.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "net/tcp_endpoint.h"
+
+namespace {
+
+constexpr int kWordEnded = -1;
+constexpr int kWordTooLong = -2;
+
+// Reads one whitespace-delimited word from input into word[0,max]. Returns
+// its length; kWordEnded at end of input before any word; kWordTooLong when
+// the word has more than max characters (the rest of it is consumed).
+int ReadWord(FILE* input, char* word, int max) {
+  int c;
+  do {
+    c = std::fgetc(input);
+  } while (c != EOF && std::isspace(c));
+  if (c == EOF) return kWordEnded;
+  int len = 0;
+  bool tooLong = false;
+  for (; c != EOF && !std::isspace(c); c = std::fgetc(input)) {
+    if (len < max) {
+      word[len++] = static_cast<char>(c);
+    } else {
+      tooLong = true;
+    }
+  }
+  word[len] = '\0';
+  return tooLong ? kWordTooLong : len;
+}
+
+void PrintTooLong() { std::printf("Address too long: at most %d characters\n", ADDRESS_MAX_CHARS); }
+
+}  // namespace
+
+int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port) {
+  *port = DEFAULT_PORT;
+  if (argc == 2 || argc == 3) {
+    if (std::strlen(argv[1]) > static_cast<size_t>(ADDRESS_MAX_CHARS)) {
+      PrintTooLong();
+      return 1;
+    }
+    std::memcpy(address, argv[1], std::strlen(argv[1]) + 1);
+    if (argc == 3) *port = std::atoi(argv[2]);
+    return 0;
+  }
+  for (;;) {
+    std::printf("IP Adresse: ");
+    std::fflush(stdout);
+    const int len = ReadWord(input, address, ADDRESS_MAX_CHARS);
+    if (len == kWordEnded) {
+      std::printf("\nNo address entered: end of input\n");
+      return 1;
+    }
+    if (len == kWordTooLong) {
+      PrintTooLong();
+      continue;
+    }
+    if (len < 4 || len > 6) return 0;
+  }
+}
+
+void CompleteAddress(char* address) {
+  if (std::strlen(address) > 3) return;
+  char completed[ADDRESS_TEXT_SIZE];
+  const int len = std::snprintf(completed, sizeof completed, "192.168.14.%s", address);
+  std::memcpy(address, completed, static_cast<size_t>(len) + 1);
+}

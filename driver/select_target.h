@@ -1,0 +1,25 @@
+// Chooses the device's address and port from the command line or the prompt.
+#ifndef TCPFLASH_DRIVER_SELECT_TARGET_H_
+#define TCPFLASH_DRIVER_SELECT_TARGET_H_
+
+#include <cstdio>
+
+constexpr int DEFAULT_PORT = 6666;
+
+// The address text holds 39 characters; what reaches the endpoint must also
+// fit its 20-character field, so longer texts are refused here.
+constexpr int ADDRESS_TEXT_SIZE = 40;
+
+// Takes the address and port from argv when argc is 2 or 3 (program name
+// included), else prompts with "IP Adresse: " on stdout and reads words from
+// input until one has 1 to 3 or at least 7 characters. address must hold
+// ADDRESS_TEXT_SIZE bytes. Returns 0 with address and port set; 1 after a
+// message when the address is too long (command line) or input ended first.
+int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port);
+
+// Completes an address of at most 3 characters to "192.168.14.<address>" in
+// place; longer ones stay as they are. address must hold ADDRESS_TEXT_SIZE
+// bytes and at most ADDRESS_TEXT_SIZE-1 characters.
+void CompleteAddress(char* address);
+
+#endif  // TCPFLASH_DRIVER_SELECT_TARGET_H_

@@ -1,0 +1,3 @@
+#include "frame/frame_receiver.h"
+
+CarryOverStore CarryOver = {{0}, 0};

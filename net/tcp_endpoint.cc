@@ -1,0 +1,192 @@
+#include "net/tcp_endpoint.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Copies src into dst[0,max] when it has at most max characters.
+bool CopyBounded(char* dst, const char* src, int max) {
+  const size_t n = strnlen(src, static_cast<size_t>(max) + 1);
+  if (n > static_cast<size_t>(max)) return false;
+  std::memcpy(dst, src, n + 1);
+  return true;
+}
+
+uint16_t LowPort(int port) { return htons(static_cast<uint16_t>(port & 0xFFFF)); }
+
+// True when s has data (or an end of stream) within waitMicroseconds.
+bool WaitReadable(SOCKET s, long waitMicroseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval wait{waitMicroseconds / 1000000L, waitMicroseconds % 1000000L};
+  return select(static_cast<int>(s + 1), &readable, nullptr, nullptr, &wait) > 0;
+}
+
+}  // namespace
+
+TcpEndpoint::TcpEndpoint()
+    : wsaData(),
+      peerAddress("---"),
+      startupError(0),
+      hostName(),
+      address(),
+      port(0),
+      listenSocket(INVALID_SOCKET),
+      dataSocket(INVALID_SOCKET),
+      verbose(0),
+      hostEntry(nullptr),
+      remoteAddr(),
+      localAddr() {
+  startupError = WSAStartup(MAKEWORD(1, 1), &wsaData);
+}
+
+int TcpEndpoint::SetTarget(const char* host, const char* addressText, int targetPort) {
+  char hostCopy[sizeof hostName];
+  char addressCopy[sizeof address];
+  if (!CopyBounded(hostCopy, host, HOST_NAME_MAX_CHARS) ||
+      !CopyBounded(addressCopy, addressText, ADDRESS_MAX_CHARS)) {
+    return -1;
+  }
+  std::memcpy(hostName, hostCopy, sizeof hostName);
+  std::memcpy(address, addressCopy, sizeof address);
+  port = targetPort;
+  return 0;
+}
+
+int TcpEndpoint::Connect() {
+  std::memset(&remoteAddr, 0, sizeof remoteAddr);
+  bool resolved = false;
+  if (hostName[0] != '\0') {
+    hostEntry = gethostbyname(hostName);
+    if (hostEntry != nullptr && hostEntry->h_addr_list[0] != nullptr) {
+      std::memcpy(&remoteAddr.sin_addr, hostEntry->h_addr_list[0], 4);
+      resolved = true;
+    }
+  }
+  if (!resolved) {
+    const auto target = inet_addr(address);
+    if (target == INADDR_NONE) {
+      std::printf("s err\n");
+      return -3;
+    }
+    remoteAddr.sin_addr.s_addr = static_cast<uint32_t>(target);
+  }
+  remoteAddr.sin_family = AF_INET;
+  remoteAddr.sin_port = LowPort(port);
+
+  dataSocket = socket(AF_INET, SOCK_STREAM, 0);
+  if (dataSocket == INVALID_SOCKET) {
+    std::printf("s err\n");
+    return -1;
+  }
+  if (connect(dataSocket, reinterpret_cast<const sockaddr*>(&remoteAddr), sizeof remoteAddr) ==
+      SOCKET_ERROR) {
+    std::printf("connect err\n");
+    CloseSocket(&dataSocket);
+    return -1;
+  }
+  return 0;
+}
+
+int TcpEndpoint::Send(const uint8_t* data, int length) {
+  while (length > 0) {
+    if (dataSocket == INVALID_SOCKET) return -1;
+    const int sent =
+        static_cast<int>(send(dataSocket, reinterpret_cast<const char*>(data), length, 0));
+    if (sent <= 0) return -1;
+    data += sent;
+    length -= sent;
+  }
+  return 0;
+}
+
+int TcpEndpoint::Receive(uint8_t* buffer, int /*length*/) {
+  const int got = ReceiveBlock(buffer, 4, RECEIVE_WAIT_MS);
+  return got > 0 ? got : 0;
+}
+
+int TcpEndpoint::ReceiveBlock(uint8_t* buffer, int length, int waitMs) {
+  if (dataSocket == INVALID_SOCKET) return -1;
+  if (!WaitReadable(dataSocket, waitMs * 1000L)) return 0;
+  const int got = static_cast<int>(recv(dataSocket, reinterpret_cast<char*>(buffer), length, 0));
+  if (got > 0) return got;
+  if (got == 0 && verbose != 0) std::printf("client disconnected...\n");
+  CloseSocket(&dataSocket);
+  return -1;
+}
+
+int TcpEndpoint::Close() {
+  CloseSocket(&dataSocket);
+  CloseSocket(&listenSocket);
+  return 0;
+}
+
+int TcpEndpoint::Listen() {
+  if (verbose != 0) std::printf("Init Socket...");
+  listenSocket = socket(AF_INET, SOCK_STREAM, 0);
+  if (listenSocket == INVALID_SOCKET) return -1;
+  std::memset(&localAddr, 0, sizeof localAddr);
+  localAddr.sin_family = AF_INET;
+  localAddr.sin_addr.s_addr = htonl(INADDR_ANY);
+  localAddr.sin_port = LowPort(port);
+  if (bind(listenSocket, reinterpret_cast<const sockaddr*>(&localAddr), sizeof localAddr) ==
+      SOCKET_ERROR) {
+    return -2;
+  }
+  if (listen(listenSocket, 1) == SOCKET_ERROR) return -3;
+  std::memset(&remoteAddr, 0, sizeof remoteAddr);
+  return 0;
+}
+
+int TcpEndpoint::PollAccept() {
+  if (listenSocket == INVALID_SOCKET) return 0;
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(listenSocket, &readable);
+  timeval wait{0, 10};
+  return select(static_cast<int>(listenSocket + 1), &readable, nullptr, nullptr, &wait) == 0 ? 1
+                                                                                             : 0;
+}
+
+int TcpEndpoint::StopListening() {
+  CloseSocket(&listenSocket);
+  return 0;
+}
+
+int TcpEndpoint::Accept() {
+  if (PollAccept() == 1) return 1;
+  dataSocket = accept(listenSocket, nullptr, nullptr);
+  if (dataSocket == INVALID_SOCKET) return -4;
+  sockaddr_in peer{};
+  socklen_t peerLength = sizeof peer;
+  if (getpeername(dataSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) < 0) return -5;
+  std::snprintf(peerAddress, sizeof peerAddress, "%s", inet_ntoa(peer.sin_addr));
+  return 0;
+}
+
+int TcpEndpoint::LocalPort() {
+  sockaddr_in bound{};
+  socklen_t boundLength = sizeof bound;
+  if (listenSocket == INVALID_SOCKET ||
+      getsockname(listenSocket, reinterpret_cast<sockaddr*>(&bound), &boundLength) < 0) {
+    return -1;
+  }
+  return ntohs(bound.sin_port);
+}
+
+const void* TcpEndpoint::ResolveAddress(const char* name) {
+  static uint32_t resolvedAddress = 0;
+  const auto dotted = inet_addr(name);
+  resolvedAddress = static_cast<uint32_t>(dotted);
+  if (dotted != INADDR_NONE) return &resolvedAddress;
+  const HOSTENT* entry = gethostbyname(name);
+  return entry != nullptr ? entry->h_addr_list[0] : nullptr;
+}
+
+void TcpEndpoint::CloseSocket(SOCKET* s) {
+  if (*s == INVALID_SOCKET) return;
+  closesocket(*s);
+  *s = INVALID_SOCKET;
+}

@@ -1,0 +1,101 @@
+// One TCP connection to the device (or, on the server side, from a tool),
+// plus the start of the sockets library for the process.
+#ifndef TCPFLASH_NET_TCP_ENDPOINT_H_
+#define TCPFLASH_NET_TCP_ENDPOINT_H_
+
+#include <cstdint>
+
+#include "socket_api.h"
+
+// How long one Receive waits for data before it reports an empty read. The
+// frame receiver counts empty reads, so this bounds the wait for a silent
+// device to about a thousand times this value.
+constexpr int RECEIVE_WAIT_MS = 5;
+
+// Longest texts SetTarget stores.
+constexpr int HOST_NAME_MAX_CHARS = 254;
+constexpr int ADDRESS_MAX_CHARS = 20;
+
+class TcpEndpoint {
+ public:
+  // Starts the sockets library (version 1.1); startupError tells the outcome.
+  TcpEndpoint();
+  TcpEndpoint(const TcpEndpoint&) = delete;
+  TcpEndpoint& operator=(const TcpEndpoint&) = delete;
+
+  // Stores the target for every later Connect (client) or Listen (server, only
+  // the port counts). An empty host name means the address text names the
+  // target. Returns 0, or -1 with nothing stored when hostName exceeds
+  // HOST_NAME_MAX_CHARS or address exceeds ADDRESS_MAX_CHARS characters.
+  int SetTarget(const char* hostName, const char* address, int port);
+
+  // Opens a new data socket to the stored target; only the low 16 bits of the
+  // port count. Returns 0 connected; -3 the address text is no IPv4 address
+  // ("s err\n"); -1 no socket ("s err\n") or no connection ("connect err\n"),
+  // the failed socket already closed.
+  int Connect();
+
+  // Sends data[0,length) whole, continuing short writes. Returns 0 when every
+  // byte went out (or length <= 0), -1 when a send failed or no socket is open.
+  int Send(const uint8_t* data, int length);
+
+  // Reads up to 4 bytes into buffer[0,4), whatever length says; buffer must
+  // hold 4 bytes. Waits at most RECEIVE_WAIT_MS for data. Returns the count
+  // read (1 to 4), or 0 when nothing came, a read failed or no socket is open.
+  // When the peer has shut the connection down the data socket is closed.
+  int Receive(uint8_t* buffer, int length);
+
+  // Reads up to length bytes into buffer[0,length), waiting at most waitMs
+  // for the first. Returns the count read; 0 when nothing came in time; -1
+  // when the peer has shut the connection down or a read failed (the data
+  // socket is then closed) or no socket is open. For peers that take bulk
+  // data; the tool itself reads through Receive.
+  int ReceiveBlock(uint8_t* buffer, int length, int waitMs);
+
+  // Closes the data and the listening socket, if open. Always returns 0.
+  int Close();
+
+  // Listens on the stored port on every local address, backlog 1. Returns 0
+  // listening; -1 no socket; -2 bind failed; -3 listen failed.
+  int Listen();
+
+  // Takes a waiting connection as the data socket. Returns 0 accepted (and
+  // peerAddress set); 1 none waiting; -4 accept failed; -5 the peer's address
+  // cannot be read.
+  int Accept();
+
+  // Returns 1 when no connection is waiting on the listening socket within
+  // 10 microseconds, 0 otherwise (a select failure included).
+  int PollAccept();
+
+  // Closes only the listening socket, if open; the data socket stays.
+  // Always returns 0.
+  int StopListening();
+
+  // The port the listening socket is bound to (useful after Listen on port 0),
+  // or -1 when it cannot be read.
+  int LocalPort();
+
+  // Looks up name as dotted text, then as a host name. Returns a pointer to
+  // its 4-byte IPv4 address in network byte order, valid until the next
+  // look-up, or null.
+  static const void* ResolveAddress(const char* name);
+
+  WSADATA wsaData;
+  char peerAddress[256];
+  int startupError;
+  char hostName[HOST_NAME_MAX_CHARS + 1];
+  char address[ADDRESS_MAX_CHARS + 1];
+  int port;
+  SOCKET listenSocket;
+  SOCKET dataSocket;
+  int verbose;
+  HOSTENT* hostEntry;
+  sockaddr_in remoteAddr;
+  sockaddr_in localAddr;
+
+ private:
+  void CloseSocket(SOCKET* s);
+};
+
+#endif  // TCPFLASH_NET_TCP_ENDPOINT_H_

@@ -1,0 +1,12 @@
+// Windows: the real Windows Sockets and the system's Sleep.
+#ifndef TCPFLASH_NET_WIN32_SOCKET_API_H_
+#define TCPFLASH_NET_WIN32_SOCKET_API_H_
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#endif  // TCPFLASH_NET_WIN32_SOCKET_API_H_

@@ -1,0 +1,42 @@
+// The application firmware's command set: 13-byte command frames with a
+// sequence number and a CRC-16.
+#ifndef TCPFLASH_PROTOCOL_APP_COMMANDS_H_
+#define TCPFLASH_PROTOCOL_APP_COMMANDS_H_
+
+#include <cstdint>
+
+class TcpEndpoint;
+
+constexpr uint8_t APP_QUERY_MODE = 0x02;
+constexpr uint8_t APP_START_UPDATE = 0x03;
+constexpr uint8_t APP_VERSION = 0x09;
+
+constexpr int MODE_APPLICATION = 1;
+constexpr int MODE_UPDATELOADER = 2;
+
+constexpr int COMMAND_FRAME_SIZE = 13;
+// A command frame on the wire: only the sequence number and the two check
+// bytes can need stuffing.
+constexpr int COMMAND_FRAME_MAX_RAW = COMMAND_FRAME_SIZE + 3;
+
+// Sequence number of the next counted command (mode query, start update);
+// 1 at process start, wraps after 255, never reset.
+extern uint8_t sequenceCounter;
+
+// Builds the raw CommandFrame for command with sequence number seq into
+// frame, which must hold COMMAND_FRAME_MAX_RAW bytes. Returns its length,
+// 13 to 16.
+int BuildCommandFrame(uint8_t command, uint8_t seq, uint8_t* frame);
+
+// Asks which firmware runs. Returns the device mode 0 to 255 (MODE_*), or -1
+// when the command could not be sent or a reply was missing or unexpected.
+int QueryDeviceMode(TcpEndpoint& endpoint);
+
+// Reads and prints the application's version. Returns 0, or -1.
+int RequestAppVersion(TcpEndpoint& endpoint);
+
+// Tells the application to start the update loader. Returns 0 when the
+// device acknowledged, -1 otherwise.
+int StartUpdateMode(TcpEndpoint& endpoint);
+
+#endif  // TCPFLASH_PROTOCOL_APP_COMMANDS_H_

@@ -1,0 +1,123 @@
+#include "protocol/loader_commands.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "frame/frame_codec.h"
+#include "net/tcp_endpoint.h"
+#include "protocol/reply.h"
+
+namespace {
+
+constexpr int STATE_MIN_LENGTH = 4;
+
+struct FixedFrame {
+  uint8_t command;
+  uint8_t len;
+  uint8_t bytes[9];
+};
+
+constexpr FixedFrame kFixedFrames[] = {
+    {LOADER_CLOSE, 5, {0xFE, 0x00, 0x01, 0x01, 0xFF}},
+    {LOADER_START_FLASH, 5, {0xFE, 0x00, 0x01, 0x04, 0xFF}},
+    {LOADER_RESET_FLASHDATA, 5, {0xFE, 0x00, 0x01, 0x05, 0xFF}},
+    {LOADER_DEVICE_STATE, 5, {0xFE, 0x00, 0x01, 0x06, 0xFF}},
+    {LOADER_DEVICE_RESET, 5, {0xFE, 0x00, 0x01, 0x07, 0xFF}},
+    {LOADER_SET_OFFSET, 9, {0xFE, 0x00, 0x05, 0x08, 0x00, 0x10, 0x00, 0x00, 0xFF}},
+    {LOADER_VERSION, 5, {0xFE, 0x00, 0x01, 0x09, 0xFF}},
+};
+
+}  // namespace
+
+const uint8_t* FixedLoaderFrame(uint8_t command, int* len) {
+  for (const FixedFrame& f : kFixedFrames) {
+    if (f.command == command) {
+      *len = f.len;
+      return f.bytes;
+    }
+  }
+  return nullptr;
+}
+
+int BuildDataFrame(const uint8_t* block, int n, uint8_t* frame) {
+  const int length = n + 1;
+  int out = 0;
+  frame[out++] = FRAME_START;
+  out += StuffByte(static_cast<uint8_t>(length >> 8), frame + out);
+  out += StuffByte(static_cast<uint8_t>(length & 0xFF), frame + out);
+  frame[out++] = LOADER_DATA;
+  for (int i = 0; i < n; ++i) out += StuffByte(block[i], frame + out);
+  frame[out++] = FRAME_END;
+  return out;
+}
+
+int SendLoaderCommand(TcpEndpoint& endpoint, uint8_t command) {
+  int len = 0;
+  const uint8_t* frame = FixedLoaderFrame(command, &len);
+  if (frame == nullptr) return -1;
+  return endpoint.Send(frame, len);
+}
+
+int RequestLoaderVersion(TcpEndpoint& endpoint) {
+  if (SendLoaderCommand(endpoint, LOADER_VERSION) != 0) {
+    std::printf("Socket Write Error\n");
+    return -1;
+  }
+  uint8_t reply[REPLY_BUFFER_SIZE];
+  const int n = ReadReply(endpoint, reply);
+  if (n <= 0) return -1;
+  std::printf("\r\nUpdateloader Version received: ");
+  for (int i = 3; i < n; ++i) std::printf("%c", reply[i]);
+  return 0;
+}
+
+int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n) {
+  uint8_t frame[DATA_FRAME_MAX];
+  return endpoint.Send(frame, BuildDataFrame(block, n, frame));
+}
+
+int TransferImage(TcpEndpoint& endpoint, FILE* image) {
+  uint8_t block[IMAGE_BLOCK_SIZE];
+  while (!std::feof(image)) {
+    const size_t n = std::fread(block, 1, sizeof block, image);
+    if (std::ferror(image)) {
+      std::printf("Image read error\n");
+      return -1;
+    }
+    if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return -1;
+  }
+  return 0;
+}
+
+int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point lastReply = Clock::now();
+  for (;;) {
+    if (Clock::now() - lastReply >= std::chrono::milliseconds(silenceLimitMs)) return -1;
+    Sleep(STATE_POLL_PAUSE_MS);
+    if (SendLoaderCommand(endpoint, LOADER_DEVICE_STATE) != 0) continue;
+    std::printf("Device State: ");
+    uint8_t reply[REPLY_BUFFER_SIZE];
+    const int n = ReadReply(endpoint, reply);
+    if (n < STATE_MIN_LENGTH) continue;
+    lastReply = Clock::now();
+    if (reply[3] == 0x00) {
+      std::printf("ready\r\n");
+      return 0;
+    }
+    std::printf("busy\r\n");
+  }
+}
+
+void ResetDevice(TcpEndpoint& endpoint) {
+  if (SendLoaderCommand(endpoint, LOADER_DEVICE_RESET) != 0) return;
+  uint8_t reply[REPLY_BUFFER_SIZE];
+  const int n = ReadReply(endpoint, reply);
+  std::printf("Ack Frame received: %d\r\n", n);
+  PrintHexBytes(reply, n);
+  if (IsAcknowledgement(reply, n)) {
+    std::printf(" Restarting Device ok\r\n");
+  } else {
+    std::printf(" Error Restarting Device\r\n");
+  }
+}

@@ -1,0 +1,63 @@
+// The update loader's command set: frames of start marker, 16-bit length,
+// command byte, payload and end marker, without sequence number or CRC.
+#ifndef TCPFLASH_PROTOCOL_LOADER_COMMANDS_H_
+#define TCPFLASH_PROTOCOL_LOADER_COMMANDS_H_
+
+#include <cstdint>
+#include <cstdio>
+
+class TcpEndpoint;
+
+constexpr uint8_t LOADER_CLOSE = 0x01;
+constexpr uint8_t LOADER_DATA = 0x03;
+constexpr uint8_t LOADER_START_FLASH = 0x04;
+constexpr uint8_t LOADER_RESET_FLASHDATA = 0x05;
+constexpr uint8_t LOADER_DEVICE_STATE = 0x06;
+constexpr uint8_t LOADER_DEVICE_RESET = 0x07;
+constexpr uint8_t LOADER_SET_OFFSET = 0x08;
+constexpr uint8_t LOADER_VERSION = 0x09;
+
+// Image bytes per data frame, and the largest data frame on the wire: every
+// image byte stuffed, behind length bytes that never need it.
+constexpr int IMAGE_BLOCK_SIZE = 750;
+constexpr int DATA_FRAME_MAX = 2 * IMAGE_BLOCK_SIZE + 5;
+
+// Pause before every device state poll.
+constexpr int STATE_POLL_PAUSE_MS = 500;
+// WaitUntilReady gives up after this long without any state reply.
+constexpr int READY_SILENCE_LIMIT_MS = 30000;
+
+// The fixed frame of command (any command but LOADER_DATA): sets *len and
+// returns the bytes, or returns null for a command without a fixed frame.
+const uint8_t* FixedLoaderFrame(uint8_t command, int* len);
+
+// Builds the stuffed data frame for block[0,n) into frame, which must hold
+// DATA_FRAME_MAX bytes; 0 <= n <= IMAGE_BLOCK_SIZE. Returns its length.
+int BuildDataFrame(const uint8_t* block, int n, uint8_t* frame);
+
+// Reads and prints the loader's version. Returns 0, or -1 when the request
+// could not be sent ("Socket Write Error\n") or no reply came.
+int RequestLoaderVersion(TcpEndpoint& endpoint);
+
+// Sends command's fixed frame; reads nothing. Returns 0 sent, -1 not sent
+// (or no fixed frame for command).
+int SendLoaderCommand(TcpEndpoint& endpoint, uint8_t command);
+
+// Sends block[0,n) as one data frame, 0 <= n <= IMAGE_BLOCK_SIZE. Returns 0
+// sent, -1 not sent.
+int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n);
+
+// Sends image from its current position to its end in data frames of
+// IMAGE_BLOCK_SIZE bytes, closed by an empty frame when the size is a
+// multiple of it. Returns 0 when all went out; -1 as soon as a frame could
+// not be sent, or after "Image read error\n" when the file cannot be read.
+int TransferImage(TcpEndpoint& endpoint, FILE* image);
+
+// Polls the device state every STATE_POLL_PAUSE_MS until it reports ready.
+// Returns 0 once ready; -1 when no state reply came for silenceLimitMs.
+int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs = READY_SILENCE_LIMIT_MS);
+
+// Sends the reset command and prints whether the device confirmed it.
+void ResetDevice(TcpEndpoint& endpoint);
+
+#endif  // TCPFLASH_PROTOCOL_LOADER_COMMANDS_H_

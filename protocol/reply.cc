@@ -1,0 +1,20 @@
+#include "protocol/reply.h"
+
+#include <cstdio>
+
+#include "frame/frame_codec.h"
+#include "frame/frame_receiver.h"
+#include "net/tcp_endpoint.h"
+
+int ReadReply(TcpEndpoint& endpoint, uint8_t* reply) {
+  const int raw = ReceiveFrame(endpoint, reply, REPLY_BUFFER_SIZE, REPLY_IDLE_LIMIT);
+  return UnescapeFrame(reply, raw);
+}
+
+bool IsAcknowledgement(const uint8_t* reply, int n) {
+  return n >= ACK_MIN_LENGTH && reply[4] == ACK_TYPE && reply[5] == 0x00;
+}
+
+void PrintHexBytes(const uint8_t* reply, int n) {
+  for (int i = 0; i < n; ++i) std::printf("%2x ", reply[i]);
+}

@@ -1,0 +1,27 @@
+// Reading and judging the device's replies, common to both command sets.
+#ifndef TCPFLASH_PROTOCOL_REPLY_H_
+#define TCPFLASH_PROTOCOL_REPLY_H_
+
+#include <cstdint>
+
+class TcpEndpoint;
+
+constexpr int REPLY_BUFFER_SIZE = 256;
+constexpr unsigned REPLY_IDLE_LIMIT = 1000;
+
+// Acknowledgement: ACK_TYPE at decoded index 4, status 0x00 at index 5.
+constexpr uint8_t ACK_TYPE = 0x18;
+constexpr int ACK_MIN_LENGTH = 6;
+
+// Reads one reply frame into reply[0,REPLY_BUFFER_SIZE) and decodes it in
+// place. Returns the decoded length n (reply[0,n) holds the content); 0 or
+// less means no usable reply (time-out, empty or undecodable frame).
+int ReadReply(TcpEndpoint& endpoint, uint8_t* reply);
+
+// True when the decoded reply[0,n) carries an acknowledgement with status 0.
+bool IsAcknowledgement(const uint8_t* reply, int n);
+
+// Prints reply[0,n) as "%2x " fields; nothing for n <= 0.
+void PrintHexBytes(const uint8_t* reply, int n);
+
+#endif  // TCPFLASH_PROTOCOL_REPLY_H_
