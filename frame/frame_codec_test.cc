@@ -1,1 +1,171 @@
+#include "frame/frame_codec.h"
+
 #include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(Crc16Test, PublishedCheckValueAndEmptyInput) {
+  const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(ComputeCrc16(digits, 9), 0xD64E);
+  EXPECT_EQ(ComputeCrc16(digits, 0), 0x0000);
+  EXPECT_EQ(ComputeCrc16(digits, -3), 0x0000);
+}
+
+TEST(Crc16Test, AppendCrcWritesHighByteFirst) {
+  struct Case {
+    Bytes frame;
+    uint8_t high, low;
+  };
+  const Case cases[] = {
+      {{0xFE, 0x00, 0x00, 0x00, 0x05, 0x2D, 0x03, 0x4E, 0x53, 0x09, 0x00, 0x00, 0xFF}, 0xDA, 0xF7},
+      {{0xFE, 0x00, 0x00, 0x01, 0x05, 0x2D, 0x03, 0x4E, 0x53, 0x02, 0x00, 0x00, 0xFF}, 0xD3, 0xFD},
+      {{0xFE, 0x00, 0x00, 0x02, 0x05, 0x2D, 0x03, 0x4E, 0x53, 0x03, 0x00, 0x00, 0xFF}, 0x1B, 0x5E},
+  };
+  for (const Case& c : cases) {
+    Bytes frame = c.frame;
+    AppendCrc(frame.data(), 13);
+    EXPECT_EQ(frame[10], c.high);
+    EXPECT_EQ(frame[11], c.low);
+    frame[10] = c.frame[10];
+    frame[11] = c.frame[11];
+    EXPECT_EQ(frame, c.frame) << "only the check bytes change";
+  }
+}
+
+TEST(Crc16Test, VerifyAcceptsCompletedFramesAndRejectsAnyChange) {
+  Bytes frame = {0xFE, 0x00, 0x00, 0x07, 0x05, 0x2D, 0x03, 0x4E, 0x53, 0x02, 0x00, 0x00, 0xFF};
+  AppendCrc(frame.data(), 13);
+  EXPECT_EQ(VerifyCrc(frame.data(), 13), 0);
+  for (int i = 1; i <= 11; ++i) {
+    Bytes changed = frame;
+    changed[i] ^= 0x01;
+    EXPECT_EQ(VerifyCrc(changed.data(), 13), -1) << "byte " << i;
+  }
+  // Markers are not covered.
+  frame[0] = 0x00;
+  frame[12] = 0x00;
+  EXPECT_EQ(VerifyCrc(frame.data(), 13), 0);
+}
+
+TEST(Crc16Test, VerifyAcceptsRsEndingUnchecked) {
+  const Bytes frame = {0xFE, 0x11, 0x22, 0x33, 0x52, 0x53};
+  EXPECT_EQ(VerifyCrc(frame.data(), 6), 0);
+}
+
+TEST(EscapeFrameTest, StuffsCheckBytesLikeContent) {
+  uint8_t frame[24] = {0xFE, 0x00, 0x00, 0x01, 0x05, 0x2D, 0x03, 0x4E, 0x53, 0x02, 0, 0, 0xFF};
+  AppendCrc(frame, 13);
+  ASSERT_EQ(EscapeFrame(frame, 13), 14);
+  const Bytes want = {0xFE, 0x00, 0x00, 0x01, 0x05, 0x2D, 0x03,
+                      0x4E, 0x53, 0x02, 0xD3, 0xFD, 0x00, 0xFF};
+  EXPECT_EQ(Bytes(frame, frame + 14), want);
+}
+
+TEST(EscapeFrameTest, LengthEdges) {
+  // Markers are written afresh, never read.
+  uint8_t three[4] = {0x00, 0x41, 0x00, 0x77};
+  EXPECT_EQ(EscapeFrame(three, 3), 3);
+  EXPECT_EQ(Bytes(three, three + 4), (Bytes{0xFE, 0x41, 0xFF, 0x77}));
+
+  for (int len : {0, 1, 2}) {
+    uint8_t tiny[4] = {0x11, 0x22, 0x33, 0x44};
+    EXPECT_EQ(EscapeFrame(tiny, static_cast<uint8_t>(len)), 2);
+    EXPECT_EQ(tiny[0], 0xFE);
+    EXPECT_EQ(tiny[1], 0xFF);
+  }
+
+  uint8_t worst[98];
+  std::fill(worst, worst + 98, 0xFF);
+  EXPECT_EQ(EscapeFrame(worst, 50), 98);
+
+  uint8_t tooLong[60];
+  std::fill(tooLong, tooLong + 60, 0xAB);
+  EXPECT_EQ(EscapeFrame(tooLong, 51), 0);
+  EXPECT_EQ(Bytes(tooLong, tooLong + 60), Bytes(60, 0xAB));
+}
+
+TEST(UnescapeFrameTest, Table) {
+  struct Case {
+    Bytes raw;
+    int result;
+    Bytes content;  // expected buffer start on success
+  };
+  const Case cases[] = {
+      {{0xFE, 0xFD, 0x00, 0xFD, 0x01, 0xFD, 0x02, 0xFF}, 3, {0xFD, 0xFE, 0xFF}},
+      {{0xFE, 0x41, 0xFD, 0x03, 0xFF}, -1, {}},     // unknown escape code
+      {{0xFE, 0x41, 0xFD, 0xFF}, -1, {}},           // escape right before the end
+      {{0x00, 0x41, 0x42, 0x00}, 2, {0x41, 0x42}},  // markers are not checked
+      {{0xFE, 0x41, 0xFE, 0x42, 0xFF}, 3, {0x41, 0xFE, 0x42}},
+      {{0xFE, 0xFF}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    Bytes buffer = c.raw;
+    EXPECT_EQ(UnescapeFrame(buffer.data(), static_cast<int>(buffer.size())), c.result);
+    if (c.result > 0) {
+      EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + c.result), c.content);
+      // Past the content the buffer keeps its bytes.
+      EXPECT_TRUE(std::equal(buffer.begin() + c.result, buffer.end(), c.raw.begin() + c.result));
+    } else {
+      EXPECT_EQ(buffer, c.raw) << "a failure leaves the buffer as it was";
+    }
+  }
+}
+
+TEST(UnescapeFrameTest, ShortLengthsTouchNothing) {
+  for (int len : {2, 1, 0, -1}) {
+    uint8_t buffer[3] = {0xFE, 0xFD, 0xFF};
+    EXPECT_EQ(UnescapeFrame(buffer, len), 0);
+    EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{0xFE, 0xFD, 0xFF}));
+  }
+}
+
+TEST(UnescapeFrameTest, ContentLimit) {
+  for (int content : {50, 51}) {
+    Bytes raw(static_cast<size_t>(content) * 2 + 2);
+    size_t n = 0;
+    raw[n++] = 0xFE;
+    for (int i = 0; i < content; ++i) {
+      raw[n++] = 0xFD;
+      raw[n++] = 0x02;
+    }
+    raw[n++] = 0xFF;
+    const Bytes before = raw;
+    const int got = UnescapeFrame(raw.data(), static_cast<int>(n));
+    if (content == 50) {
+      EXPECT_EQ(got, 50);
+      EXPECT_EQ(Bytes(raw.begin(), raw.begin() + 50), Bytes(50, 0xFF));
+    } else {
+      EXPECT_EQ(got, -1);
+      EXPECT_EQ(raw, before);
+    }
+  }
+}
+
+TEST(FrameCodecTest, StuffingRoundTripsAnyContent) {
+  std::mt19937 rng(7);
+  // Bytes near the marker values are the interesting ones.
+  const uint8_t alphabet[] = {0x00, 0x01, 0x02, 0x41, 0xFC, 0xFD, 0xFE, 0xFF};
+  for (int round = 0; round < 5000; ++round) {
+    const int len = 2 + static_cast<int>(rng() % 49);
+    uint8_t frame[98];
+    for (int i = 0; i < len; ++i) {
+      frame[i] = round % 2 ? alphabet[rng() % 8] : static_cast<uint8_t>(rng());
+    }
+    const Bytes plain(frame, frame + len);
+    const int raw = EscapeFrame(frame, static_cast<uint8_t>(len));
+    ASSERT_GE(raw, len);
+    ASSERT_LE(raw, std::max(2, 2 * len - 2));
+    EXPECT_EQ(frame[0], FRAME_START);
+    EXPECT_EQ(frame[raw - 1], FRAME_END);
+    for (int i = 1; i < raw - 1; ++i) ASSERT_LT(frame[i], FRAME_START) << "marker inside";
+    ASSERT_EQ(UnescapeFrame(frame, raw), len - 2);
+    EXPECT_EQ(Bytes(frame, frame + len - 2), Bytes(plain.begin() + 1, plain.end() - 1));
+  }
+}
+
+}  // namespace

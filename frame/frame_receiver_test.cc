@@ -1,1 +1,182 @@
+#include "frame/frame_receiver.h"
+
 #include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Plays back a script of reads; an empty entry, or the end of the script,
+// is an empty read. Counts every read it was asked for.
+class ScriptedSource {
+ public:
+  explicit ScriptedSource(std::deque<Bytes> reads) : reads_(std::move(reads)) {}
+
+  int Receive(uint8_t* buffer, int length) {
+    ++calls;
+    if (reads_.empty()) return 0;
+    Bytes next = reads_.front();
+    reads_.pop_front();
+    EXPECT_LE(static_cast<int>(next.size()), length);
+    std::copy(next.begin(), next.end(), buffer);
+    return static_cast<int>(next.size());
+  }
+
+  int calls = 0;
+
+ private:
+  std::deque<Bytes> reads_;
+};
+
+class FrameReceiverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CarryOver.count = 0; }
+
+  // Receives one frame with the limits every caller uses; returns the frame,
+  // or an empty vector after a time-out.
+  Bytes Receive(ScriptedSource& source, int maxLen = 256, unsigned maxIdle = 1000) {
+    uint8_t out[256];
+    const int n = ReceiveFrame(source, out, maxLen, maxIdle);
+    result = n;
+    return n > 0 ? Bytes(out, out + n) : Bytes();
+  }
+
+  Bytes Carried() const { return Bytes(CarryOver.bytes, CarryOver.bytes + CarryOver.count); }
+
+  int result = 0;
+};
+
+TEST_F(FrameReceiverTest, DropsLeadingBytesAndCarriesTheRest) {
+  ScriptedSource source({{0x41, 0xFE, 0x00, 0x01}, {0x09, 0xFF, 0xFE, 0x00}, {0x07, 0xFF}});
+  EXPECT_EQ(Receive(source), (Bytes{0xFE, 0x00, 0x01, 0x09, 0xFF}));
+  EXPECT_EQ(Carried(), (Bytes{0xFE, 0x00}));
+  // The next call starts from the carried bytes before it reads.
+  EXPECT_EQ(Receive(source), (Bytes{0xFE, 0x00, 0x07, 0xFF}));
+  EXPECT_EQ(source.calls, 3);
+  EXPECT_EQ(CarryOver.count, 0);
+}
+
+TEST_F(FrameReceiverTest, WholeFrameInCarryOverNeedsNoRead) {
+  ScriptedSource source({{0xFE, 0x01, 0xFF, 0xFE}, {0x02, 0xFF}});
+  EXPECT_EQ(Receive(source), (Bytes{0xFE, 0x01, 0xFF}));
+  CarryOver.count = 0;
+  const Bytes whole = {0xFE, 0x05, 0xFF};
+  std::copy(whole.begin(), whole.end(), CarryOver.bytes);
+  CarryOver.count = 3;
+  EXPECT_EQ(Receive(source), whole);
+  EXPECT_EQ(source.calls, 1);
+}
+
+TEST_F(FrameReceiverTest, MarkerRules) {
+  struct Case {
+    Bytes stream;
+    Bytes frame;
+  };
+  const Case cases[] = {
+      {{0xFE, 0x01, 0xFE, 0x02, 0xFF}, {0xFE, 0x02, 0xFF}},  // a new start restarts
+      {{0xFF, 0x33, 0xFE, 0xFF}, {0xFE, 0xFF}},              // 0xFF while hunting dropped
+      {{0xFE, 0xFD, 0x02, 0xFF}, {0xFE, 0xFD, 0x02, 0xFF}},  // stuffing not looked at
+  };
+  for (const Case& c : cases) {
+    CarryOver.count = 0;
+    std::deque<Bytes> reads;
+    for (size_t i = 0; i < c.stream.size(); i += 4) {
+      reads.emplace_back(c.stream.begin() + static_cast<long>(i),
+                         c.stream.begin() + static_cast<long>(std::min(i + 4, c.stream.size())));
+    }
+    ScriptedSource source(reads);
+    EXPECT_EQ(Receive(source), c.frame);
+    EXPECT_EQ(CarryOver.count, 0) << "end marker was the last byte of its read";
+  }
+}
+
+TEST_F(FrameReceiverTest, FrameOfExactlyMaxLenIsKeptLongerIsDiscarded) {
+  for (int raw : {256, 257}) {
+    CarryOver.count = 0;
+    Bytes stream(static_cast<size_t>(raw), 0x41);
+    stream.front() = 0xFE;
+    stream.back() = 0xFF;
+    // After the discarded frame, a 0xFE arriving with the overflow byte does
+    // not open a frame; the next one does.
+    const Bytes next = {0xFE, 0x42, 0xFF};
+    stream.insert(stream.end(), next.begin(), next.end());
+    std::deque<Bytes> reads;
+    for (size_t i = 0; i < stream.size(); i += 4) {
+      reads.emplace_back(stream.begin() + static_cast<long>(i),
+                         stream.begin() + static_cast<long>(std::min(i + 4, stream.size())));
+    }
+    ScriptedSource source(reads);
+    const Bytes got = Receive(source);
+    if (raw == 256) {
+      EXPECT_EQ(result, 256);
+    } else {
+      EXPECT_EQ(got, next);
+    }
+  }
+}
+
+TEST_F(FrameReceiverTest, OverflowByteIsDroppedEvenWhenItIsAStart) {
+  // maxLen 4: FE 01 02 03 fills the buffer; the FE that follows is dropped.
+  ScriptedSource source({{0xFE, 0x01, 0x02, 0x03}, {0xFE, 0x09, 0xFF, 0xFE}, {0x07, 0xFF}});
+  EXPECT_EQ(Receive(source, 4), (Bytes{0xFE, 0x07, 0xFF}));
+}
+
+TEST_F(FrameReceiverTest, IdleLimitCountsEmptyReadsExactly) {
+  testing::internal::CaptureStdout();
+  ScriptedSource silent({});
+  EXPECT_EQ(Receive(silent, 256, 1000), Bytes());
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(silent.calls, 1001);
+
+  // A read that brings bytes leaves the counter at 1: 1000 more empty reads.
+  ScriptedSource partial({{0xFE, 0x01}});
+  Receive(partial, 256, 1000);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(partial.calls, 1 + 1000);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Timeout\r\nTimeout\r\n");
+}
+
+TEST_F(FrameReceiverTest, TimeoutEmptiesCarryOver) {
+  testing::internal::CaptureStdout();
+  ScriptedSource source({{0xFE, 0x01, 0xFF, 0xFE}});
+  Receive(source, 256, 3);
+  EXPECT_EQ(Carried(), (Bytes{0xFE}));
+  Receive(source, 256, 3);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(CarryOver.count, 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Timeout\r\n");
+}
+
+TEST_F(FrameReceiverTest, AnySplitOfTheStreamGivesTheSameFrames) {
+  const Bytes stream = {0x00, 0xFE, 0x01, 0xFD, 0x00, 0xFF, 0x13, 0xFE, 0x02, 0xFF, 0xFE, 0xFF};
+  const std::vector<Bytes> frames = {
+      {0xFE, 0x01, 0xFD, 0x00, 0xFF}, {0xFE, 0x02, 0xFF}, {0xFE, 0xFF}};
+  for (int seed = 0; seed < 200; ++seed) {
+    CarryOver.count = 0;
+    std::deque<Bytes> reads;
+    unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
+    for (size_t i = 0; i < stream.size();) {
+      state = state * 1103515245u + 12345u;
+      const size_t take = std::min<size_t>(1 + (state >> 16) % 4, stream.size() - i);
+      if ((state >> 8) % 3 == 0) reads.emplace_back();  // an empty read in between
+      reads.emplace_back(stream.begin() + static_cast<long>(i),
+                         stream.begin() + static_cast<long>(i + take));
+      i += take;
+    }
+    ScriptedSource source(reads);
+    for (const Bytes& frame : frames) ASSERT_EQ(Receive(source), frame) << "seed " << seed;
+  }
+}
+
+TEST_F(FrameReceiverTest, RefusesMaxLenOutsideTheChunk) {
+  ScriptedSource source({{0xFE, 0xFF}});
+  uint8_t out[300];
+  EXPECT_EQ(ReceiveFrame(source, out, 1, 1000), -1);
+  EXPECT_EQ(ReceiveFrame(source, out, 257, 1000), -1);
+  EXPECT_EQ(source.calls, 0);
+}
+
+}  // namespace
