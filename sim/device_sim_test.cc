@@ -1,0 +1,261 @@
+#include "sim/device_sim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "protocol/app_commands.h"
+#include "protocol/loader_commands.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A simulator serving on a free loopback port from its own thread.
+class RunningSim {
+ public:
+  explicit RunningSim(SimOptions options) {
+    options.port = 0;
+    options.log = nullptr;
+    options.timeoutMs = 60000;  // only a guard against a hung test
+    sim_ = std::make_unique<DeviceSim>(options);
+    started_ = sim_->Start();
+    if (started_ == 0) thread_ = std::thread([this] { status_ = sim_->Run(); });
+  }
+  ~RunningSim() {
+    sim_->Stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool ok() const { return started_ == 0; }
+  int Port() { return sim_->Port(); }
+  // Waits for Run to end by itself and returns its status.
+  int Finish() {
+    if (thread_.joinable()) thread_.join();
+    return status_;
+  }
+
+ private:
+  std::unique_ptr<DeviceSim> sim_;
+  std::thread thread_;
+  int started_ = -1;
+  int status_ = -1;
+};
+
+int ConnectTo(TcpEndpoint& client, int port) {
+  if (client.SetTarget("", "127.0.0.1", port) != 0) return -1;
+  return client.Connect();
+}
+
+Bytes ReadFile(const char* path) {
+  Bytes data;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) return data;
+  uint8_t chunk[4096];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+    data.insert(data.end(), chunk, chunk + got);
+  std::fclose(f);
+  return data;
+}
+
+Bytes RandomImage(size_t size) {
+  std::mt19937 rng(static_cast<unsigned>(size));
+  Bytes image(size);
+  for (uint8_t& b : image) {
+    const auto r = rng();
+    b = (r & 3) == 0 ? static_cast<uint8_t>(FRAME_ESCAPE + (r >> 2) % 3)
+                     : static_cast<uint8_t>(r >> 8);
+  }
+  return image;
+}
+
+// The loader steps as the tool takes them, the image sent in blocks.
+void RunLoaderSteps(TcpEndpoint& client, const Bytes& image) {
+  EXPECT_EQ(RequestLoaderVersion(client), 0);
+  EXPECT_EQ(SendLoaderCommand(client, LOADER_RESET_FLASHDATA), 0);
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(IMAGE_BLOCK_SIZE, image.size() - at);
+    ASSERT_EQ(SendImageBlock(client, image.data() + at, static_cast<int>(n)), 0);
+    at += n;
+  } while (at < image.size());
+  EXPECT_EQ(SendLoaderCommand(client, LOADER_SET_OFFSET), 0);
+  EXPECT_EQ(SendLoaderCommand(client, LOADER_START_FLASH), 0);
+  EXPECT_EQ(WaitUntilReady(client, 10000), 0);
+  ResetDevice(client);
+  EXPECT_EQ(SendLoaderCommand(client, LOADER_CLOSE), 0);
+}
+
+struct ModeCase {
+  int mode;
+  bool fragment;
+  int delayMs;
+};
+
+TEST(DeviceSimTest, ModeQueryReportsTheConfiguredMode) {
+  const ModeCase cases[] = {
+      {1, false, 0}, {2, false, 0}, {0, true, 0}, {7, true, 30}, {255, false, 30}};
+  for (const ModeCase& c : cases) {
+    SimOptions options;
+    options.mode = c.mode;
+    options.fragment = c.fragment;
+    options.delayMs = c.delayMs;
+    options.once = true;
+    RunningSim sim(options);
+    ASSERT_TRUE(sim.ok());
+    TcpEndpoint client;
+    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    EXPECT_EQ(QueryDeviceMode(client), c.mode) << "mode " << c.mode;
+    EXPECT_EQ(RequestAppVersion(client), 0);
+    client.Close();
+    EXPECT_EQ(sim.Finish(), SIM_EXIT_NO_UPDATE);
+  }
+}
+
+struct UpdateCase {
+  const char* name;
+  int mode;
+  size_t imageSize;
+  int busy;
+  bool fragment;
+  bool badState;
+};
+
+TEST(DeviceSimTest, WholeUpdateWritesTheImageAsSent) {
+  const UpdateCase cases[] = {
+      {"switch from application", 1, 751, 1, false, false},
+      {"empty image", 2, 0, 0, false, false},
+      {"one block", 2, 750, 0, false, true},
+      {"large, fragmented replies", 2, 300000, 2, true, false},
+  };
+  for (const UpdateCase& c : cases) {
+    const std::string imagePath = std::string("sim_test_image_") + std::to_string(c.imageSize);
+    SimOptions options;
+    options.mode = c.mode;
+    options.busy = c.busy;
+    options.fragment = c.fragment;
+    options.badState = c.badState;
+    options.imageOut = imagePath.c_str();
+    options.once = true;
+    const Bytes image = RandomImage(c.imageSize);
+    {
+      RunningSim sim(options);
+      ASSERT_TRUE(sim.ok()) << c.name;
+      TcpEndpoint client;
+      ASSERT_EQ(ConnectTo(client, sim.Port()), 0) << c.name;
+      const int mode = QueryDeviceMode(client);
+      EXPECT_EQ(mode, c.mode) << c.name;
+      if (mode == MODE_APPLICATION) {
+        EXPECT_EQ(StartUpdateMode(client), 0) << c.name;
+        client.Close();
+        int connected = -1;
+        for (int attempt = 0; attempt < 50 && connected != 0; ++attempt) {
+          Sleep(100);
+          connected = client.Connect();
+        }
+        ASSERT_EQ(connected, 0) << c.name;
+        EXPECT_EQ(QueryDeviceMode(client), MODE_UPDATELOADER) << c.name;
+      }
+      RunLoaderSteps(client, image);
+      client.Close();
+      EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED) << c.name;
+    }
+    EXPECT_EQ(ReadFile(imagePath.c_str()), image) << c.name;
+    std::remove(imagePath.c_str());
+  }
+}
+
+TEST(DeviceSimTest, RefusedSwitchKeepsTheConnectionForTheLoaderSteps) {
+  SimOptions options;
+  options.refuse.step = Step::kAppStart;
+  options.imageOut = "sim_test_image_refused";
+  options.once = true;
+  const Bytes image = RandomImage(5000);
+  {
+    RunningSim sim(options);
+    ASSERT_TRUE(sim.ok());
+    TcpEndpoint client;
+    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    EXPECT_EQ(QueryDeviceMode(client), MODE_APPLICATION);
+    EXPECT_EQ(StartUpdateMode(client), -1);
+    RunLoaderSteps(client, image);
+    client.Close();
+    EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
+  }
+  EXPECT_EQ(ReadFile(options.imageOut), image);
+  std::remove(options.imageOut);
+}
+
+struct SwitchCase {
+  bool stayApp;
+  bool noLoader;
+  int modeAfter;  // -1: no loader to reach
+  int status;
+};
+
+TEST(DeviceSimTest, SwitchFaultsShowAfterTheReconnect) {
+  const SwitchCase cases[] = {{false, false, MODE_UPDATELOADER, SIM_EXIT_NO_UPDATE},
+                              {true, false, MODE_APPLICATION, SIM_EXIT_NO_UPDATE},
+                              {false, true, -1, SIM_EXIT_NO_UPDATE}};
+  for (const SwitchCase& c : cases) {
+    SimOptions options;
+    options.stayApp = c.stayApp;
+    options.noLoader = c.noLoader;
+    options.once = true;
+    RunningSim sim(options);
+    ASSERT_TRUE(sim.ok());
+    const int port = sim.Port();
+    TcpEndpoint client;
+    ASSERT_EQ(ConnectTo(client, port), 0);
+    EXPECT_EQ(StartUpdateMode(client), 0);
+    client.Close();
+    if (c.modeAfter < 0) {
+      // The simulator ends once it stopped listening, so the port stays shut.
+      EXPECT_EQ(sim.Finish(), c.status);
+      EXPECT_EQ(ConnectTo(client, port), -1);
+      continue;
+    }
+    int connected = -1;
+    for (int attempt = 0; attempt < 50 && connected != 0; ++attempt) {
+      Sleep(100);
+      connected = client.Connect();
+    }
+    ASSERT_EQ(connected, 0);
+    EXPECT_EQ(QueryDeviceMode(client), c.modeAfter);
+    client.Close();
+    EXPECT_EQ(sim.Finish(), c.status);
+  }
+}
+
+TEST(DeviceSimTest, HangupMidImageClosesTheConnection) {
+  SimOptions options;
+  options.mode = MODE_UPDATELOADER;
+  options.hangupAt.step = Step::kData;
+  options.hangupAt.occurrence = 3;
+  options.imageOut = "sim_test_image_hangup";
+  options.once = true;
+  const Bytes image = RandomImage(10 * IMAGE_BLOCK_SIZE);
+  {
+    RunningSim sim(options);
+    ASSERT_TRUE(sim.ok());
+    TcpEndpoint client;
+    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    for (int k = 0; k < 3; ++k) {
+      ASSERT_EQ(SendImageBlock(client, image.data() + k * IMAGE_BLOCK_SIZE, IMAGE_BLOCK_SIZE), 0);
+    }
+    uint8_t buffer[16];
+    int got = 0;
+    for (int wait = 0; wait < 100 && got == 0; ++wait) got = client.ReceiveBlock(buffer, 16, 100);
+    EXPECT_EQ(got, -1);
+    EXPECT_EQ(sim.Finish(), SIM_EXIT_NO_UPDATE);
+  }
+  EXPECT_EQ(ReadFile(options.imageOut), Bytes(image.begin(), image.begin() + 2 * IMAGE_BLOCK_SIZE));
+  std::remove(options.imageOut);
+}
+
+}  // namespace
