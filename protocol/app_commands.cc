@@ -39,6 +39,15 @@ int BuildCommandFrame(uint8_t command, uint8_t seq, uint8_t* frame) {
   return EscapeFrame(frame, COMMAND_FRAME_SIZE);
 }
 
+int StatusReplyMode(const uint8_t* reply, int n) {
+  static const uint8_t kStatusTag[] = {0x2D, 0x04, 0x4E, 0x53, APP_QUERY_MODE};
+  if (n < STATUS_MIN_LENGTH) return -1;
+  for (int i = 0; i < 5; ++i) {
+    if (reply[4 + i] != kStatusTag[i]) return -1;
+  }
+  return reply[9];
+}
+
 int QueryDeviceMode(TcpEndpoint& endpoint) {
   if (SendCommand(endpoint, APP_QUERY_MODE) != 0) return -1;
   uint8_t reply[REPLY_BUFFER_SIZE];
@@ -53,13 +62,10 @@ int QueryDeviceMode(TcpEndpoint& endpoint) {
   std::printf("ok\r\n");
   if (n <= 0) return -1;
   std::printf("\r\nStatus received..");
-  static const uint8_t kStatus[] = {0x2D, 0x04, 0x4E, 0x53, 0x02};
-  if (n < STATUS_MIN_LENGTH) return -1;
-  for (int i = 0; i < 5; ++i) {
-    if (reply[4 + i] != kStatus[i]) return -1;
-  }
+  const int mode = StatusReplyMode(reply, n);
+  if (mode < 0) return -1;
   std::printf("ok\r\n");
-  return reply[9];
+  return mode;
 }
 
 int RequestAppVersion(TcpEndpoint& endpoint) {

@@ -28,6 +28,10 @@ extern uint8_t sequenceCounter;
 // 13 to 16.
 int BuildCommandFrame(uint8_t command, uint8_t seq, uint8_t* frame);
 
+// The device mode carried by the decoded status reply[0,n), 0 to 255, or -1
+// when reply is no status reply. Reads only reply[0,n).
+int StatusReplyMode(const uint8_t* reply, int n);
+
 // Asks which firmware runs. Returns the device mode 0 to 255 (MODE_*), or -1
 // when the command could not be sent or a reply was missing or unexpected.
 int QueryDeviceMode(TcpEndpoint& endpoint);

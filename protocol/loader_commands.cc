@@ -89,6 +89,11 @@ int TransferImage(TcpEndpoint& endpoint, FILE* image) {
   return 0;
 }
 
+int StateReplyReady(const uint8_t* reply, int n) {
+  if (n < STATE_MIN_LENGTH) return -1;
+  return reply[3] == 0x00 ? 1 : 0;
+}
+
 int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
   using Clock = std::chrono::steady_clock;
   Clock::time_point lastReply = Clock::now();
@@ -98,10 +103,10 @@ int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
     if (SendLoaderCommand(endpoint, LOADER_DEVICE_STATE) != 0) continue;
     std::printf("Device State: ");
     uint8_t reply[REPLY_BUFFER_SIZE];
-    const int n = ReadReply(endpoint, reply);
-    if (n < STATE_MIN_LENGTH) continue;
+    const int ready = StateReplyReady(reply, ReadReply(endpoint, reply));
+    if (ready < 0) continue;
     lastReply = Clock::now();
-    if (reply[3] == 0x00) {
+    if (ready == 1) {
       std::printf("ready\r\n");
       return 0;
     }

@@ -53,6 +53,10 @@ int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n);
 // not be sent, or after "Image read error\n" when the file cannot be read.
 int TransferImage(TcpEndpoint& endpoint, FILE* image);
 
+// Judges the decoded state reply[0,n): 1 ready, 0 busy, -1 no state reply.
+// Reads only reply[0,n).
+int StateReplyReady(const uint8_t* reply, int n);
+
 // Polls the device state every STATE_POLL_PAUSE_MS until it reports ready.
 // Returns 0 once ready; -1 when no state reply came for silenceLimitMs.
 int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs = READY_SILENCE_LIMIT_MS);

@@ -1,0 +1,209 @@
+#include "protocol/loader_commands.h"
+
+#include <random>
+#include <thread>
+
+#include "tests/loopback_peer.h"
+
+namespace {
+
+using LoaderCommandsTest = LoopbackPeerTest;
+
+TEST_F(LoaderCommandsTest, FixedFramesGoOutAsTheyStand) {
+  const std::pair<uint8_t, Bytes> cases[] = {
+      {LOADER_CLOSE, {0xFE, 0x00, 0x01, 0x01, 0xFF}},
+      {LOADER_START_FLASH, {0xFE, 0x00, 0x01, 0x04, 0xFF}},
+      {LOADER_RESET_FLASHDATA, {0xFE, 0x00, 0x01, 0x05, 0xFF}},
+      {LOADER_DEVICE_STATE, {0xFE, 0x00, 0x01, 0x06, 0xFF}},
+      {LOADER_DEVICE_RESET, {0xFE, 0x00, 0x01, 0x07, 0xFF}},
+      {LOADER_SET_OFFSET, {0xFE, 0x00, 0x05, 0x08, 0x00, 0x10, 0x00, 0x00, 0xFF}},
+      {LOADER_VERSION, {0xFE, 0x00, 0x01, 0x09, 0xFF}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SendLoaderCommand(tool, c.first), 0);
+    EXPECT_EQ(Sent(), c.second);
+  }
+  EXPECT_EQ(SendLoaderCommand(tool, LOADER_DATA), -1) << "no fixed frame";
+  tool.Close();
+  EXPECT_EQ(SendLoaderCommand(tool, LOADER_CLOSE), -1);
+}
+
+TEST(DataFrameTest, LengthBytesAndStuffing) {
+  uint8_t frame[DATA_FRAME_MAX];
+  EXPECT_EQ(Bytes(frame, frame + BuildDataFrame(nullptr, 0, frame)),
+            (Bytes{0xFE, 0x00, 0x01, 0x03, 0xFF}));
+
+  const uint8_t special[] = {0xFD, 0xFE, 0xFF, 0xFC};
+  EXPECT_EQ(Bytes(frame, frame + BuildDataFrame(special, 4, frame)),
+            (Bytes{0xFE, 0x00, 0x05, 0x03, 0xFD, 0x00, 0xFD, 0x01, 0xFD, 0x02, 0xFC, 0xFF}));
+
+  // Length 253 = 0x00FD: the low length byte is stuffed.
+  Bytes block(252, 0x11);
+  BuildDataFrame(block.data(), 252, frame);
+  EXPECT_EQ(Bytes(frame, frame + 5), (Bytes{0xFE, 0x00, 0xFD, 0x00, 0x03}));
+
+  Bytes worst(IMAGE_BLOCK_SIZE, 0xFE);
+  ASSERT_EQ(BuildDataFrame(worst.data(), IMAGE_BLOCK_SIZE, frame), DATA_FRAME_MAX);
+  EXPECT_EQ(Bytes(frame, frame + 4), (Bytes{0xFE, 0x02, 0xEF, 0x03}));
+  for (int i = 0; i < IMAGE_BLOCK_SIZE; ++i) {
+    ASSERT_EQ(frame[4 + 2 * i], 0xFD);
+    ASSERT_EQ(frame[5 + 2 * i], 0x01);
+  }
+  EXPECT_EQ(frame[DATA_FRAME_MAX - 1], 0xFF);
+}
+
+// Writes image to a temporary file, transfers it, and returns the decoded
+// data frames the device received.
+std::vector<Bytes> Transfer(LoopbackPeerTest& peer, TcpEndpoint& tool, TcpEndpoint& device,
+                            const Bytes& image, int* result) {
+  FILE* file = std::tmpfile();
+  std::fwrite(image.data(), 1, image.size(), file);
+  std::rewind(file);
+  Bytes stream;
+  std::thread reader([&] {
+    uint8_t block[65536];
+    for (;;) {
+      const int n = device.ReceiveBlock(block, sizeof block, 2000);
+      if (n <= 0) return;
+      stream.insert(stream.end(), block, block + n);
+    }
+  });
+  *result = TransferImage(tool, file);
+  tool.Close();
+  reader.join();
+  std::fclose(file);
+  (void)peer;
+  return DecodeFrames(stream);
+}
+
+TEST_F(LoaderCommandsTest, ImageGoesOutWholeInBlocks) {
+  std::mt19937 rng(3);
+  const size_t kLarge = 300 * 1000 + 17;
+  for (size_t size : {0, 1, 749, 750, 751, 1000, 1500, static_cast<int>(kLarge)}) {
+    SCOPED_TRACE(size);
+    Bytes image(size);
+    // Rich in the byte values that need stuffing.
+    for (uint8_t& b : image) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFD + rng() % 3 : rng());
+    int result = -7;
+    const std::vector<Bytes> frames = Transfer(*this, tool, device, image, &result);
+    EXPECT_EQ(result, 0);
+    const size_t whole = size / IMAGE_BLOCK_SIZE;
+    const size_t rest = size % IMAGE_BLOCK_SIZE;
+    // A size that fills its last block is closed by an empty frame.
+    ASSERT_EQ(frames.size(), whole + 1);
+    Bytes received;
+    for (size_t i = 0; i < frames.size(); ++i) {
+      const Bytes& f = frames[i];
+      const size_t payload = i < whole ? IMAGE_BLOCK_SIZE : rest;
+      ASSERT_EQ(f.size(), payload + 3);
+      EXPECT_EQ((f[0] << 8) | f[1], static_cast<int>(payload + 1));
+      EXPECT_EQ(f[2], LOADER_DATA);
+      received.insert(received.end(), f.begin() + 3, f.end());
+    }
+    EXPECT_TRUE(received == image);
+    // A fresh connection for the next size.
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(LoaderCommandsTest, TransferStopsAtTheFirstFailedSend) {
+  FILE* file = std::tmpfile();
+  const Bytes image(3000, 0x42);
+  std::fwrite(image.data(), 1, image.size(), file);
+  std::rewind(file);
+  tool.Close();
+  EXPECT_EQ(TransferImage(tool, file), -1);
+  EXPECT_EQ(std::ftell(file), IMAGE_BLOCK_SIZE) << "nothing read past the failed block";
+  std::fclose(file);
+}
+
+TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
+  // A directory opens as a stream on POSIX, but reading it fails.
+  FILE* directory = std::fopen(".", "rb");
+  if (directory == nullptr) GTEST_SKIP() << "this platform cannot open a directory as a file";
+  StartCapture();
+  EXPECT_EQ(TransferImage(tool, directory), -1);
+  EXPECT_EQ(Printed(), "Image read error\n");
+  EXPECT_EQ(Sent(), Bytes()) << "no frame at all";
+  std::fclose(directory);
+}
+
+TEST_F(LoaderCommandsTest, LoaderVersion) {
+  struct Case {
+    Bytes reply;
+    int result;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {LoaderVersionReply("BL 2.10"), 0, "\r\nUpdateloader Version received: BL 2.10"},
+      {{0xFE, 0x00, 0x01, 0x09, 0xFF}, 0, "\r\nUpdateloader Version received: "},
+      {{0xFE, 0xFF}, -1, ""},
+      {{0xFE, 0x00, 0xFD, 0x09, 0xFF}, -1, ""},
+  };
+  for (const Case& c : cases) {
+    Queue(c.reply);
+    StartCapture();
+    EXPECT_EQ(RequestLoaderVersion(tool), c.result);
+    EXPECT_EQ(Printed(), c.printed);
+    EXPECT_EQ(Sent(), (Bytes{0xFE, 0x00, 0x01, 0x09, 0xFF}));
+  }
+}
+
+TEST_F(LoaderCommandsTest, PollsUntilReady) {
+  Bytes badStuffing = StateReply(0);
+  badStuffing[4] = 0xFD;  // the state byte becomes an unknown escape code
+  Queue(StateReply(1));
+  Queue(badStuffing);
+  Queue({0xFE, 0x00, 0x01, 0xFF});  // too short to carry a state
+  Queue(StateReply(7));
+  Queue(StateReply(0));
+  StartCapture();
+  EXPECT_EQ(WaitUntilReady(tool), 0);
+  EXPECT_EQ(Printed(),
+            "Device State: busy\r\nDevice State: Device State: Device State: busy\r\n"
+            "Device State: ready\r\n");
+  EXPECT_EQ(DecodeFrames(Sent()).size(), 5u);
+}
+
+TEST_F(LoaderCommandsTest, GivesUpWhenTheDeviceIsGone) {
+  HangUp();
+  StartCapture();
+  EXPECT_EQ(WaitUntilReady(tool, 1000), -1);
+  // With the connection gone every poll fails to send, silently.
+  EXPECT_EQ(Printed(), "");
+}
+
+TEST_F(LoaderCommandsTest, ResetAcknowledgement) {
+  Bytes badStuffing = ResetReply(0);
+  badStuffing[2] = 0xFD;
+  badStuffing[3] = 0x05;
+  struct Case {
+    Bytes reply;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {ResetReply(0), "Ack Frame received: 6\r\n 0  4  7  0 18  0  Restarting Device ok\r\n"},
+      {ResetReply(1), "Ack Frame received: 6\r\n 0  4  7  0 18  1  Error Restarting Device\r\n"},
+      {{0xFE, 0x00, 0x02, 0x07, 0x18, 0xFF},
+       "Ack Frame received: 4\r\n 0  2  7 18  Error "
+       "Restarting Device\r\n"},
+      {badStuffing, "Ack Frame received: -1\r\n Error Restarting Device\r\n"},
+  };
+  for (const Case& c : cases) {
+    Queue(c.reply);
+    StartCapture();
+    ResetDevice(tool);
+    EXPECT_EQ(Printed(), c.printed);
+    EXPECT_EQ(Sent(), (Bytes{0xFE, 0x00, 0x01, 0x07, 0xFF}));
+  }
+}
+
+TEST_F(LoaderCommandsTest, ResetWithoutAnswerOrConnection) {
+  HangUp();
+  StartCapture();
+  ResetDevice(tool);
+  EXPECT_EQ(Printed(), "") << "the reset frame could not be sent";
+}
+
+}  // namespace
