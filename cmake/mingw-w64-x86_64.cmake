@@ -22,3 +22,12 @@ endif()
 if(TCPFLASH_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${TCPFLASH_WINE})
 endif()
+
+# Environment of every test run under Wine: a prefix of its own inside the
+# build tree (no set-up under $HOME), no debug chatter, and no offer to install
+# Mono or Gecko. scripts/test.sh creates the prefix once before the tests run.
+set(TCPFLASH_WINE_PREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+set(TCPFLASH_WINE_ENV
+    "WINEPREFIX=${TCPFLASH_WINE_PREFIX}"
+    "WINEDEBUG=-all"
+    "WINEDLLOVERRIDES=mscoree,mshtml=")

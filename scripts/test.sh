@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Runs every test of tcpflash on a Debian machine, starting from a clean clone:
+# installs what is missing (when run as root), then configures, builds and
+# tests the native, Windows (MinGW-w64 cross build, run under Wine) and
+# sanitizer builds. Exits non-zero when anything fails, or, with CI=true,
+# when a suite had to be skipped.
+#
+#   scripts/test.sh            all suites
+#   scripts/test.sh native     only the named suites (native, windows, sanitize, tidy)
+set -uo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+ROOT=$PWD
+
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+JOBS=${TCPFLASH_JOBS:-2}
+
+section() { printf '\n========== %s ==========\n' "$*"; }
+note() { printf -- '--- %s\n' "$*"; }
+
+declare -a PASSED=() FAILED=() SKIPPED=()
+START=$SECONDS
+
+# ---------------------------------------------------------------- set-up
+# Debian packages per suite.
+PKGS_NATIVE=(cmake ninja-build g++ googletest libgtest-dev python3)
+PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 python3)
+PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
+PKGS_EXTRA=(libbenchmark-dev clang clang-tidy clang-format libclang-rt-14-dev)
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+missing_of() { local p; for p in "$@"; do installed "$p" || printf '%s\n' "$p"; done; }
+
+section "Set-up"
+if ! command -v dpkg-query >/dev/null; then
+  note "no dpkg-query: not a Debian system, no packages checked or installed"
+else
+  mapfile -t MISSING < <(missing_of "${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" "${PKGS_EXTRA[@]}" | sort -u)
+  if [ ${#MISSING[@]} -eq 0 ]; then
+    note "all packages present"
+  elif [ "$(id -u)" -eq 0 ]; then
+    note "installing: ${MISSING[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    # Update the package lists once: right away when there are none (fresh
+    # images), else only when installing from the present ones fails.
+    updated=false
+    if ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
+      apt-get update </dev/null || { echo "apt-get update failed" >&2; exit 1; }
+      updated=true
+    fi
+    if ! apt-get install -y --no-install-recommends "${MISSING[@]}" </dev/null; then
+      $updated || { apt-get update </dev/null &&
+                    apt-get install -y --no-install-recommends "${MISSING[@]}" </dev/null; } ||
+        { echo "package installation failed" >&2; exit 1; }
+    fi
+  else
+    note "not root: installing nothing; missing packages: ${MISSING[*]}"
+    note "(as root: apt-get install --no-install-recommends ${MISSING[*]})"
+  fi
+fi
+
+# A suite can run when its packages are present (or, off Debian, its tools are).
+can_run() {
+  local suite=$1; shift
+  if command -v dpkg-query >/dev/null; then
+    local -a miss; mapfile -t miss < <(missing_of "$@")
+    if [ ${#miss[@]} -gt 0 ]; then
+      note "SKIP $suite: missing ${miss[*]}"
+      SKIPPED+=("$suite (missing ${miss[*]})")
+      return 1
+    fi
+  fi
+  return 0
+}
+
+# ---------------------------------------------------------------- suites
+# configure, build and test one preset; extra steps run between build and test.
+run_preset() {
+  local preset=$1 before_test=${2:-}
+  section "$preset: configure"
+  cmake --preset "$preset" || { FAILED+=("$preset (configure)"); return 1; }
+  section "$preset: build"
+  cmake --build --preset "$preset" -j "$JOBS" || { FAILED+=("$preset (build)"); return 1; }
+  if [ -n "$before_test" ]; then "$before_test" || { FAILED+=("$preset (set-up)"); return 1; }; fi
+  section "$preset: test"
+  ctest --preset "$preset" || { FAILED+=("$preset (tests)"); return 1; }
+  PASSED+=("$preset")
+}
+
+# Wine's first start in a new prefix takes seconds: do it once, before the
+# tests, and keep the server up while they run (it ends 60 s after the last
+# Wine process, or explicitly at the end of this script).
+WINE_PREFIX_DIR=$ROOT/build/windows/wineprefix
+wine_env() { WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$@"; }
+wine_up() {
+  section "windows: Wine prefix"
+  wine_env "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || { echo "wineboot failed" >&2; return 1; }
+  wine_env "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 || true
+  note "prefix ready: $WINE_PREFIX_DIR"
+}
+wine_down() { [ -d "$WINE_PREFIX_DIR" ] && wine_env "$WINESERVER" -k >/dev/null 2>&1; true; }
+trap wine_down EXIT
+
+suite_native() {
+  can_run native "${PKGS_NATIVE[@]}" && run_preset native
+}
+
+suite_windows() {
+  can_run windows "${PKGS_WINDOWS[@]}" || return 0
+  if [ ! -x "$WINE" ]; then
+    note "SKIP windows: $WINE not found"; SKIPPED+=("windows (no $WINE)"); return 0
+  fi
+  run_preset windows wine_up
+}
+
+suite_sanitize() {
+  can_run sanitize "${PKGS_SANITIZE[@]}" && run_preset sanitize
+}
+
+# clang-tidy over the project's own sources, with the native build's
+# compilation database.
+suite_tidy() {
+  can_run tidy clang-tidy || return 0
+  if [ ! -f build/native/compile_commands.json ]; then
+    note "SKIP tidy: no build/native/compile_commands.json (native suite not built)"
+    SKIPPED+=("tidy (no native build)"); return 0
+  fi
+  section "clang-tidy"
+  local -a files; mapfile -t files < <(git ls-files '*.cc' | grep -v '^net/win32/')
+  if printf '%s\n' "${files[@]}" | xargs -P "$JOBS" -n 4 clang-tidy -p build/native --quiet \
+       --warnings-as-errors='*' 2> >(grep -v 'warnings generated' >&2); then
+    PASSED+=(tidy)
+  else
+    FAILED+=(tidy)
+  fi
+}
+
+SUITES=("$@")
+[ ${#SUITES[@]} -eq 0 ] && SUITES=(native windows sanitize tidy)
+for s in "${SUITES[@]}"; do
+  case $s in
+    native|windows|sanitize|tidy) "suite_$s" || true ;;
+    *) echo "unknown suite: $s (native, windows, sanitize, tidy)" >&2; exit 2 ;;
+  esac
+done
+
+# ---------------------------------------------------------------- summary
+section "Summary ($((SECONDS - START)) s)"
+for s in "${PASSED[@]}"; do echo "PASSED  $s"; done
+for s in "${SKIPPED[@]}"; do echo "SKIPPED $s"; done
+for s in "${FAILED[@]}"; do echo "FAILED  $s"; done
+if [ ${#FAILED[@]} -gt 0 ]; then exit 1; fi
+if [ ${#SKIPPED[@]} -gt 0 ] && [ "${CI:-}" = true ]; then
+  echo "CI=true: skipped suites count as failures"; exit 1
+fi
+if [ ${#PASSED[@]} -eq 0 ]; then echo "nothing was tested"; exit 1; fi
+exit 0

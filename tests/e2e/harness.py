@@ -1,0 +1,208 @@
+"""End-to-end harness: runs the real tcpflash executable (and, for tests that
+need a device, tcpflash-sim) in a temporary working directory.
+
+Each test script is started by CTest as
+
+    python3 <script> --tool PATH [--emulator WINE] [--sim PATH] [unittest args]
+
+Natively --tool names `tcpflash`; in the Windows build it names
+`tcpflash.exe` and --emulator the wine64 loader, with the Wine environment
+(prefix, quiet debug output) set by CTest.
+
+Every address the tool sees is 127.0.0.1, always with an explicit port of a
+socket the test opened itself. Every process has a hard timeout.
+"""
+
+import argparse
+import contextlib
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import unittest
+
+IMAGE_NAME = "image.uncompressed"
+BANNER = "TCP/IP Application Flash Utility Version 0.07 fuer Arm7 und Arm9 (06.02.2008)\r\n"
+PROMPT = "IP Adresse: "
+
+# Generous bounds: Wine starts slowly on a loaded machine.
+RUN_TIMEOUT_S = 90
+SIM_START_TIMEOUT_S = 60
+
+_config = argparse.Namespace(tool=None, emulator=None, sim=None)
+
+
+def configure(argv=None):
+    """Reads the harness options from argv and returns the remaining
+    arguments (for unittest)."""
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--emulator", default=None)
+    parser.add_argument("--sim", default=None)
+    args, rest = parser.parse_known_args(sys.argv[1:] if argv is None else argv)
+    _config.tool = os.path.abspath(args.tool)
+    _config.emulator = args.emulator or None
+    _config.sim = os.path.abspath(args.sim) if args.sim else None
+    return rest
+
+
+def main():
+    """Entry point of a test script: configure, then run its unittest cases."""
+    rest = configure()
+    unittest.main(module="__main__", argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+def on_windows():
+    """True when the executables are Windows programs run under an emulator."""
+    return _config.tool.lower().endswith(".exe")
+
+
+def console_text(native):
+    """The bytes that arrive from the program for text it prints.
+
+    A Windows program's stdout is in text mode: each "\\n" it prints arrives as
+    "\\r\\n" (so a printed "\\r\\n" arrives as "\\r\\r\\n"). Natively the text
+    arrives unchanged. Tests write the expected output in the native form and
+    compare against this."""
+    if isinstance(native, str):
+        native = native.encode("latin-1")
+    return native.replace(b"\n", b"\r\n") if on_windows() else native
+
+
+def exit_status(status):
+    """The process exit status the test sees for the program's return value
+    (-1 arrives as 255, both natively and under Wine)."""
+    return status & 0xFF
+
+
+def sim_available():
+    return _config.sim is not None and os.path.exists(_config.sim)
+
+
+def _command(executable, args):
+    cmd = [executable] + [str(a) for a in args]
+    if executable.lower().endswith(".exe") and _config.emulator:
+        cmd = [_config.emulator] + cmd
+    return cmd
+
+
+@contextlib.contextmanager
+def workdir(image=b"\x00" * 1500):
+    """A temporary working directory holding the image file (none when image
+    is None). Yields its path."""
+    with tempfile.TemporaryDirectory(prefix="tcpflash-e2e-") as path:
+        if image is not None:
+            with open(os.path.join(path, IMAGE_NAME), "wb") as f:
+                f.write(image)
+        yield path
+
+
+def run_tool(args, stdin=b"", image=b"\x00" * 1500, cwd=None, timeout=RUN_TIMEOUT_S):
+    """Runs the tool with args in cwd (or in a fresh working directory with
+    image, or without one when image is None), feeding stdin then end of
+    input. Returns (stdout bytes, exit status 0..255). Fails the calling test
+    when the tool does not end within timeout seconds."""
+    _check_target(args, stdin)
+    if cwd is None:
+        with workdir(image) as path:
+            return run_tool(args, stdin=stdin, cwd=path, timeout=timeout)
+    try:
+        proc = subprocess.run(_command(_config.tool, args), input=stdin, cwd=cwd,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    except subprocess.TimeoutExpired as e:
+        raise AssertionError("tcpflash did not end within %s s; output so far: %r"
+                             % (timeout, e.stdout)) from None
+    return proc.stdout, exit_status(proc.returncode)
+
+
+def _check_target(args, stdin):
+    # Never let the tool reach anything but a loopback port of the test's own:
+    # a short address would be completed to 192.168.14.x.
+    if len(args) == 2:
+        if str(args[0]) != "127.0.0.1":
+            raise AssertionError("end-to-end tests only address 127.0.0.1, got %r" % (args[0],))
+    elif len(args) == 1:
+        raise AssertionError("give the port too: one argument means port 6666")
+    else:
+        # The prompt takes a word of 1-3 or 7 and more characters and connects
+        # to it on port 6666; only words it asks again for are allowed.
+        for word in stdin.split():
+            if not 4 <= len(word) <= 6:
+                raise AssertionError("prompt word %r would be taken as the address" % (word,))
+
+
+@contextlib.contextmanager
+def refusing_port():
+    """A loopback port that refuses connections: bound, never listening, held
+    for the duration of the block so no one else can take it. Yields the port."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    try:
+        s.bind(("127.0.0.1", 0))
+        yield s.getsockname()[1]
+    finally:
+        s.close()
+
+
+class Sim:
+    """A running tcpflash-sim on a free loopback port (see start_sim)."""
+
+    def __init__(self, proc, port):
+        self.proc = proc
+        self.port = port
+
+    def wait(self, timeout=RUN_TIMEOUT_S):
+        """Waits for the simulator to end; returns (rest of stdout, status)."""
+        try:
+            out, _ = self.proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.communicate()
+            raise AssertionError("tcpflash-sim did not end within %s s" % timeout) from None
+        return out, exit_status(self.proc.returncode)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.communicate()
+
+
+@contextlib.contextmanager
+def start_sim(args=(), cwd=None, timeout_s=60):
+    """Starts tcpflash-sim with --port 0 --once --timeout timeout_s and the
+    extra args, reads its "port N" line and yields a Sim; it is killed when the
+    block ends if it is still running. The test is skipped when the simulator
+    was not built."""
+    if not sim_available():
+        raise unittest.SkipTest("tcpflash-sim not built")
+    cmd = _command(_config.sim, ["--port", "0", "--once", "--timeout", timeout_s] + list(args))
+    proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
+    sim = Sim(proc, None)
+    try:
+        sim.port = _read_port(proc)
+        yield sim
+    finally:
+        sim.stop()
+
+
+def _read_port(proc):
+    found = {}
+
+    def reader():
+        for raw in proc.stdout:
+            m = re.fullmatch(rb"port (\d+)", raw.strip())
+            if m:
+                found["port"] = int(m.group(1))
+                return
+
+    t = threading.Thread(target=reader, daemon=True)
+    t.start()
+    t.join(SIM_START_TIMEOUT_S)
+    if "port" not in found:
+        proc.kill()
+        raise AssertionError("tcpflash-sim printed no \"port N\" line within %s s"
+                             % SIM_START_TIMEOUT_S)
+    return found["port"]

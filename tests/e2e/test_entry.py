@@ -1,0 +1,34 @@
+"""Program entry, end to end: banner, target selection, image file and a
+refused connection, with the exact console output and exit status."""
+
+import unittest
+
+import harness
+from harness import BANNER, PROMPT, console_text, refusing_port, run_tool
+
+
+class EntryTest(unittest.TestCase):
+    def test_refused_connection(self):
+        with refusing_port() as port:
+            out, status = run_tool(["127.0.0.1", port])
+        expected = (BANNER + "Connecting to 127.0.0.1 port %d\r\n" % port +
+                    "connect err\n" + "s error!\n")
+        self.assertEqual(out, console_text(expected))
+        self.assertEqual(status, 1)
+
+    def test_no_image_file(self):
+        with refusing_port() as port:
+            out, status = run_tool(["127.0.0.1", port], image=None)
+        self.assertEqual(out, console_text(BANNER + "Cannot open image.uncompressed\n"))
+        self.assertEqual(status, 1)
+
+    def test_prompt_asks_again_until_input_ends(self):
+        # Words of 4 to 6 characters are asked for again; end of input stops.
+        out, status = run_tool([], stdin=b"1.2.3\nabcd 10.0.1\n")
+        expected = BANNER + PROMPT * 4 + "\nNo address entered: end of input\n"
+        self.assertEqual(out, console_text(expected))
+        self.assertEqual(status, 1)
+
+
+if __name__ == "__main__":
+    harness.main()
