@@ -2,6 +2,8 @@
 // loopback connection. Not a test: it only reports figures.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <thread>
@@ -57,6 +59,26 @@ void BenchDecoder(const std::vector<uint8_t>& stream) {
               static_cast<double>(stream.size()) * kRounds / seconds / 1e6, sink.frames, seconds);
 }
 
+// Sends the stream one frame per Send, as the tool does, then the close
+// command; returns the seconds taken, or a negative value when no connection.
+double SendAll(int port, const std::vector<uint8_t>& stream) {
+  TcpEndpoint client;
+  client.SetTarget("", "127.0.0.1", port);
+  if (client.Connect() != 0) return -1;
+  const auto start = std::chrono::steady_clock::now();
+  size_t at = 0;
+  while (at < stream.size()) {
+    size_t end = at + 1;
+    while (stream[end] != 0xFF) ++end;
+    client.Send(stream.data() + at, static_cast<int>(end + 1 - at));
+    at = end + 1;
+  }
+  SendLoaderCommand(client, LOADER_CLOSE);
+  // The simulator has taken everything once it hangs up behind our close.
+  client.Close();
+  return SecondsSince(start);
+}
+
 void BenchAbsorb(const std::vector<uint8_t>& stream, size_t imageBytes) {
   SimOptions options;
   options.mode = 2;
@@ -71,24 +93,8 @@ void BenchAbsorb(const std::vector<uint8_t>& stream, size_t imageBytes) {
   }
   int status = -1;
   std::thread server([&] { status = sim->Run(); });
-  TcpEndpoint client;
-  client.SetTarget("", "127.0.0.1", sim->Port());
-  if (client.Connect() != 0) {
-    sim->Stop();
-    server.join();
-    return;
-  }
   const auto start = std::chrono::steady_clock::now();
-  // One Send per frame, as the tool does.
-  size_t at = 0;
-  while (at < stream.size()) {
-    size_t end = at + 1;
-    while (stream[end] != 0xFF) ++end;
-    client.Send(stream.data() + at, static_cast<int>(end + 1 - at));
-    at = end + 1;
-  }
-  SendLoaderCommand(client, LOADER_CLOSE);
-  client.Close();
+  if (SendAll(sim->Port(), stream) < 0) sim->Stop();
   server.join();
   const double seconds = SecondsSince(start);
   std::printf("absorb: %.0f MB/s of image bytes over loopback (%lld bytes in %.3f s, status %d)\n",
@@ -97,9 +103,19 @@ void BenchAbsorb(const std::vector<uint8_t>& stream, size_t imageBytes) {
 
 }  // namespace
 
-int main() {
+// With --port N it only feeds a simulator already running on 127.0.0.1:N
+// (started with --mode 2 --once --quiet), to time a simulator built for
+// another platform.
+int main(int argc, char** argv) {
   constexpr size_t kImageBytes = 750 * 100000;  // 75 MB
   const std::vector<uint8_t> stream = DataFrames(kImageBytes);
+  if (argc == 3 && std::strcmp(argv[1], "--port") == 0) {
+    const double seconds = SendAll(std::atoi(argv[2]), stream);
+    if (seconds < 0) return 1;
+    std::printf("sent: %.0f MB/s of image bytes (%.3f s)\n",
+                static_cast<double>(kImageBytes) / seconds / 1e6, seconds);
+    return 0;
+  }
   BenchDecoder(stream);
   BenchAbsorb(stream, kImageBytes);
   return 0;

@@ -97,10 +97,10 @@ struct BadCase {
   std::vector<FrameReject> rejects;
 };
 
-Bytes Repeat(uint8_t b, int n, Bytes tail) {
-  Bytes out{FRAME_START};
-  out.insert(out.end(), static_cast<size_t>(n), b);
-  out.insert(out.end(), tail.begin(), tail.end());
+Bytes Repeat(uint8_t b, int n, const Bytes& tail) {
+  Bytes out(static_cast<size_t>(n) + 1, b);
+  out[0] = FRAME_START;
+  for (uint8_t t : tail) out.push_back(t);
   return out;
 }
 

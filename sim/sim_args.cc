@@ -19,7 +19,7 @@ bool ParseInt(const char* text, long low, long high, int* value) {
 void PrintSimUsage(FILE* out) {
   std::fputs(
       "usage: tcpflash-sim [options]\n"
-      "Plays the device on 127.0.0.1/any local address: application firmware, then the\n"
+      "Plays the device on a local port: application firmware, then the\n"
       "update loader on the same port once the switch was acknowledged and the tool\n"
       "hung up.\n"
       "  --port N          port to listen on; 0 picks a free one (default 0)\n"
