@@ -149,9 +149,15 @@ def refusing_port():
 class Sim:
     """A running tcpflash-sim on a free loopback port (see start_sim)."""
 
-    def __init__(self, proc, port):
+    def __init__(self, proc, port, log_file):
         self.proc = proc
         self.port = port
+        self._log_file = log_file
+
+    def log(self):
+        """What the simulator has logged so far (its stderr)."""
+        self._log_file.seek(0)
+        return self._log_file.read().decode("latin-1")
 
     def wait(self, timeout=RUN_TIMEOUT_S):
         """Waits for the simulator to end; returns (rest of stdout, status)."""
@@ -178,14 +184,16 @@ def start_sim(args=(), cwd=None, timeout_s=60):
     if not sim_available():
         raise unittest.SkipTest("tcpflash-sim not built")
     cmd = _command(_config.sim, ["--port", "0", "--once", "--timeout", timeout_s] + list(args))
-    proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE)
-    sim = Sim(proc, None)
-    try:
-        sim.port = _read_port(proc)
-        yield sim
-    finally:
-        sim.stop()
+    # The log goes to a file: a pipe nobody reads would stall a chatty simulator.
+    with tempfile.TemporaryFile() as log_file:
+        proc = subprocess.Popen(cmd, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=log_file)
+        sim = Sim(proc, None, log_file)
+        try:
+            sim.port = _read_port(proc)
+            yield sim
+        finally:
+            sim.stop()
 
 
 def _read_port(proc):

@@ -1,0 +1,173 @@
+"""The whole update run, end to end: the real tcpflash against tcpflash-sim
+on loopback, comparing the whole console output, the exit status and the
+image the simulator received."""
+
+import os
+import random
+import unittest
+
+import harness
+from harness import BANNER, console_text, run_tool, start_sim, workdir
+
+APP_VERSION = b"SIM01"
+LOADER_VERSION = "SIM-LOADER 1.0"
+
+
+def crc16(data):
+    """CRC-16/GENIBUS, as the application frames carry it."""
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
+            crc &= 0xFFFF
+    return crc ^ 0xFFFF
+
+
+def app_reply(seq, body):
+    """Decoded content of an application reply: 00 00 seq len body crc."""
+    content = bytes([0, 0, seq, len(body)]) + bytes(body)
+    crc = crc16(content)
+    return content + bytes([crc >> 8, crc & 0xFF])
+
+
+def dump(content):
+    return "".join("%2x " % b for b in content)
+
+
+def mode_query():
+    return "Ack Frame received: ok\r\nStatus lesen... ok\r\n\r\nStatus received..ok\r\n"
+
+
+def app_version():
+    content = app_reply(0, b"\x2d\x04\x4e\x53\x09" + APP_VERSION)
+    return ("\r\nVersion received: %d\r\n" % len(content) + dump(content) +
+            "\r\nVersion %s\r\n" % APP_VERSION.decode())
+
+
+def start_update(seq):
+    ack = app_reply(seq, [0x18, 0x00])
+    return "Write Update Command ok\n" + "Ack Frame received: %d\r\n" % len(ack) + dump(ack)
+
+
+def loader_steps(polls="Device State: ready\r\n", reset_status=0, close="Close ok\n"):
+    reset = bytes([0x00, 0x04, 0x07, 0x00, 0x18, reset_status])
+    verdict = " Restarting Device ok\r\n" if reset_status == 0 else " Error Restarting Device\r\n"
+    return ("\r\nUpdateloader Version received: " + LOADER_VERSION +
+            "\r\nReset Flashdata ok\n" + "Transfering image.." + "ok\n" +
+            "Setting Offset ok\n" + "Starting Flash ok\n" + polls + "\r\nDev reset\r\n" +
+            "Ack Frame received: %d\r\n" % len(reset) + dump(reset) + verdict + close)
+
+
+def switch_to_loader():
+    return ("Device found 1\r\n" + app_version() + "Starte Update..." + start_update(2) +
+            "ok\r\n" + "Connecting to Updateloader...")
+
+
+def test_image(size=5000, seed=1):
+    """Random bytes, a quarter of them values that need stuffing."""
+    rng = random.Random(seed)
+    return bytes(rng.choice((0xFD, 0xFE, 0xFF)) if rng.random() < 0.25 else rng.randrange(256)
+                 for _ in range(size))
+
+
+class UpdateRunTest(unittest.TestCase):
+    def run_update(self, sim_args, image=None):
+        """Runs the tool against a fresh simulator. Returns (output, status,
+        received image or None, simulator status)."""
+        image = test_image() if image is None else image
+        with workdir(image) as path:
+            received_path = os.path.join(path, "received.bin")
+            with start_sim(["--image-out", received_path] + list(sim_args)) as sim:
+                out, status = run_tool(["127.0.0.1", sim.port], cwd=path)
+                _, sim_status = sim.wait()
+            received = None
+            if os.path.exists(received_path):
+                with open(received_path, "rb") as f:
+                    received = f.read()
+        self.port = sim.port
+        return out, status, received, sim_status
+
+    def head(self):
+        return BANNER + "Connecting to 127.0.0.1 port %d\r\ns init ok\n" % self.port
+
+    def assertOutput(self, out, expected):
+        self.assertEqual(out, console_text(expected))
+
+    def test_complete_run_from_application_mode(self):
+        image = test_image(7 * 750)  # a multiple of a block: closed by an empty frame
+        out, status, received, sim_status = self.run_update(["--mode", "1"], image)
+        self.assertOutput(out, self.head() + mode_query() + switch_to_loader() + "Loop " +
+                          mode_query() + "Device found 2\r\n" + loader_steps())
+        self.assertEqual(status, 0)
+        self.assertEqual(received, image)
+        self.assertEqual(sim_status, 0)
+
+    def test_loader_already_running(self):
+        out, status, received, _ = self.run_update(["--mode", "2"])
+        self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" +
+                          loader_steps())
+        self.assertEqual(status, 0)
+        self.assertEqual(received, test_image())
+
+    def test_any_mode_above_one_counts_as_loader(self):
+        out, status, received, _ = self.run_update(["--mode", "200"])
+        self.assertOutput(out, self.head() + mode_query() + "Device found 200\r\n" +
+                          loader_steps())
+        self.assertEqual(status, 0)
+
+    def test_mode_zero_is_no_device(self):
+        out, status, _, _ = self.run_update(["--mode", "0"])
+        self.assertOutput(out, self.head() + mode_query() + "No Device found\r\n")
+        self.assertEqual(status, harness.exit_status(-1))
+
+    def test_refused_switch_goes_on_on_the_same_connection(self):
+        out, status, received, _ = self.run_update(["--mode", "1", "--refuse", "app-start"])
+        self.assertOutput(out, self.head() + mode_query() + "Device found 1\r\n" +
+                          app_version() + "Starte Update..." + "Write Update Command ok\n" +
+                          loader_steps())
+        self.assertEqual(status, 0)
+        self.assertEqual(received, test_image())
+
+    def test_loader_never_comes_up(self):
+        out, status, _, _ = self.run_update(["--mode", "1", "--no-loader"])
+        self.assertOutput(out, self.head() + mode_query() + switch_to_loader() +
+                          "Loop connect err\n" * 10 + "Loop " + "Timeout\r\n")
+        self.assertEqual(status, harness.exit_status(-1))
+
+    def test_loader_reports_application_mode_again(self):
+        out, status, _, _ = self.run_update(["--mode", "1", "--stay-app"])
+        self.assertOutput(out, self.head() + mode_query() + switch_to_loader() + "Loop " +
+                          mode_query() + "Error starting Updateloader\r\n")
+        self.assertEqual(status, harness.exit_status(-1))
+
+    def test_busy_polls_until_ready(self):
+        out, status, received, _ = self.run_update(["--mode", "2", "--busy", "3"])
+        polls = "Device State: busy\r\n" * 3 + "Device State: ready\r\n"
+        self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" +
+                          loader_steps(polls=polls))
+        self.assertEqual(status, 0)
+        self.assertEqual(received, test_image())
+
+    def test_unconfirmed_reset_is_only_reported(self):
+        out, status, received, _ = self.run_update(["--mode", "2", "--refuse", "reset"])
+        self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" +
+                          loader_steps(reset_status=1))
+        self.assertEqual(status, 0)
+        self.assertEqual(received, test_image())
+
+    def test_device_hangs_up_at_the_reset(self):
+        # A board that restarts at once: no confirmation, and the close
+        # command finds the connection gone. The board was flashed.
+        out, status, received, _ = self.run_update(["--mode", "2", "--hangup-at", "reset"])
+        expected = loader_steps()
+        expected = expected[:expected.index("\r\nDev reset\r\n")]
+        self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" + expected +
+                          "\r\nDev reset\r\n" + "Timeout\r\n" + "Ack Frame received: 0\r\n" +
+                          " Error Restarting Device\r\n" + "Close err\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(received, test_image())
+
+
+if __name__ == "__main__":
+    harness.main()
