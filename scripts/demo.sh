@@ -1,8 +1,62 @@
 #!/usr/bin/env bash
-# Builds tcpflash and the device simulator and flashes an image into the
-# simulator over 127.0.0.1.
+# The main job, rehearsed without a board: builds tcpflash and the device
+# simulator, starts the simulator on a free loopback port with a generated
+# image, runs a whole update from application mode with its console output
+# live, and checks that the image arrived intact.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-echo "The simulator demo is coming: tcpflash-sim is not finished yet."
-echo "Meanwhile: cmake --preset native && cmake --build --preset native"
-exit 0
+ROOT=$PWD
+
+# shellcheck source=scripts/packages.sh
+. scripts/packages.sh
+echo "========== set-up =========="
+ensure_packages cmake ninja-build g++ googletest libgtest-dev python3
+
+echo "========== build =========="
+cmake --preset native >/dev/null
+cmake --build --preset native --target tcpflash tcpflash-sim
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A 300 kB image that is not a whole number of 750-byte blocks.
+head -c 300017 /dev/urandom >"$work/image.uncompressed"
+
+echo "========== simulator =========="
+"$ROOT/build/native/sim/tcpflash-sim" --port 0 --once --mode 1 --timeout 120 \
+  --quiet --image-out "$work/received.bin" >"$work/sim.out" 2>"$work/sim.log" &
+sim_pid=$!
+port=
+for _ in $(seq 1 100); do
+  port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$work/sim.out")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "the simulator did not start"; cat "$work/sim.log"; exit 1; }
+echo "tcpflash-sim listens on 127.0.0.1 port $port, playing a board in application mode"
+
+echo "========== update =========="
+status=0
+(cd "$work" && "$ROOT/build/native/tcpflash" 127.0.0.1 "$port") || status=$?
+wait "$sim_pid" || true
+sim_pid=
+
+echo
+echo "========== result =========="
+echo "simulator log:"
+sed 's/^/  /' "$work/sim.log"
+if [ "$status" -ne 0 ]; then
+  echo "tcpflash ended with exit status $status"
+  exit 1
+fi
+if cmp -s "$work/image.uncompressed" "$work/received.bin"; then
+  echo "OK: all $(stat -c %s "$work/image.uncompressed") image bytes arrived intact, exit status 0"
+else
+  echo "FAILED: the image the simulator received differs from the file"
+  exit 1
+fi

@@ -29,36 +29,11 @@ PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 pyt
 PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
 PKGS_EXTRA=(libbenchmark-dev clang clang-tidy clang-format libclang-rt-14-dev)
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-missing_of() { local p; for p in "$@"; do installed "$p" || printf '%s\n' "$p"; done; }
+# shellcheck source=scripts/packages.sh
+. scripts/packages.sh
 
 section "Set-up"
-if ! command -v dpkg-query >/dev/null; then
-  note "no dpkg-query: not a Debian system, no packages checked or installed"
-else
-  mapfile -t MISSING < <(missing_of "${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" "${PKGS_EXTRA[@]}" | sort -u)
-  if [ ${#MISSING[@]} -eq 0 ]; then
-    note "all packages present"
-  elif [ "$(id -u)" -eq 0 ]; then
-    note "installing: ${MISSING[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    # Update the package lists once: right away when there are none (fresh
-    # images), else only when installing from the present ones fails.
-    updated=false
-    if ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
-      apt-get update </dev/null || { echo "apt-get update failed" >&2; exit 1; }
-      updated=true
-    fi
-    if ! apt-get install -y --no-install-recommends "${MISSING[@]}" </dev/null; then
-      $updated || { apt-get update </dev/null &&
-                    apt-get install -y --no-install-recommends "${MISSING[@]}" </dev/null; } ||
-        { echo "package installation failed" >&2; exit 1; }
-    fi
-  else
-    note "not root: installing nothing; missing packages: ${MISSING[*]}"
-    note "(as root: apt-get install --no-install-recommends ${MISSING[*]})"
-  fi
-fi
+ensure_packages "${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" "${PKGS_EXTRA[@]}" || exit 1
 
 # A suite can run when its packages are present (or, off Debian, its tools are).
 can_run() {
