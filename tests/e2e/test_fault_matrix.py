@@ -1,0 +1,64 @@
+"""Fault matrix: the simulator hangs up, or goes silent, at each step of the
+run in turn. Whatever happens, the tool ends by itself, never crashes,
+reports exit status 0 only when the board was flashed, and the simulator
+never holds image bytes that differ from the file."""
+
+import concurrent.futures
+import os
+import unittest
+
+import harness
+from harness import run_tool, start_sim, workdir
+from test_update_run import test_image
+
+IMAGE = test_image(200 * 750 + 123)  # long enough for a hang-up mid-image
+
+# (step, mode the simulator reports first). The application steps need a
+# device in application mode; the loader's mode query and loader steps are
+# reached faster on a device already in loader mode, and once after a switch.
+STEPS = [
+    ("app-query", 1), ("app-version", 1), ("app-start", 1), ("loader-query", 1),
+    ("loader-query", 2), ("loader-version", 2), ("reset-flashdata", 2), ("data:1", 2),
+    ("data:100", 2), ("set-offset", 2), ("start-flash", 2), ("state", 2), ("reset", 2),
+    ("close", 2),
+]
+# Faults after the start of flashing and the first ready report leave a
+# flashed board: only those may end with 0.
+FLASHED_STEPS = {"reset", "close"}
+FAULTS = ["--hangup-at", "--silent-at"]
+
+# A silent device costs the tool its reply time-outs and the 30 s it waits
+# for a state reply; the runs mostly sleep, so they run side by side.
+RUN_TIMEOUT_S = 150
+
+
+def run_case(fault, step, mode):
+    with workdir(IMAGE) as path:
+        received_path = os.path.join(path, "received.bin")
+        sim_args = ["--mode", mode, "--quiet", fault, step, "--image-out", received_path]
+        with start_sim(sim_args, timeout_s=RUN_TIMEOUT_S + 30) as sim:
+            out, status = run_tool(["127.0.0.1", sim.port], cwd=path, timeout=RUN_TIMEOUT_S)
+        received = b""
+        if os.path.exists(received_path):
+            with open(received_path, "rb") as f:
+                received = f.read()
+    return out, status, received
+
+
+class FaultMatrixTest(unittest.TestCase):
+    def test_every_step_hang_up_and_silence(self):
+        cases = [(fault, step, mode) for fault in FAULTS for step, mode in STEPS]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(cases)) as pool:
+            results = list(pool.map(lambda c: run_case(*c), cases))
+        for (fault, step, mode), (out, status, received) in zip(cases, results):
+            with self.subTest(fault=fault, step=step, mode=mode):
+                flashed = step in FLASHED_STEPS
+                self.assertEqual(status, 0 if flashed else harness.exit_status(-1), out)
+                self.assertEqual(received, IMAGE[:len(received)],
+                                 "received bytes differ from the file")
+                if flashed:
+                    self.assertEqual(received, IMAGE)
+
+
+if __name__ == "__main__":
+    harness.main()
