@@ -1,0 +1,103 @@
+// The reply checks on what a hostile device can make the receiver and the
+// decoder deliver: each reads only the content it was given and answers
+// within its documented range.
+#include <cstring>
+#include <memory>
+
+#include "frame/frame_codec.h"
+#include "frame/frame_receiver.h"
+#include "fuzz/fuzz_check.h"
+#include "fuzz/scripted_source.h"
+#include "protocol/app_commands.h"
+#include "protocol/device_peer.h"
+#include "protocol/loader_commands.h"
+#include "protocol/reply.h"
+
+namespace {
+
+// Shortest status and state replies; the product keeps these private.
+constexpr int kStatusMinLength = 10;
+constexpr int kStateMinLength = 4;
+
+void CheckAll(const uint8_t* reply, int n) {
+  const uint8_t kStatusTag[] = {0x2D, 0x04, 0x4E, 0x53, APP_QUERY_MODE};
+  const int mode = StatusReplyMode(reply, n);
+  FUZZ_CHECK(mode >= -1 && mode <= 255);
+  if (n >= kStatusMinLength && std::memcmp(reply + 4, kStatusTag, sizeof kStatusTag) == 0) {
+    FUZZ_CHECK(mode == reply[9]);
+  } else {
+    FUZZ_CHECK(mode == -1);
+  }
+
+  const int ready = StateReplyReady(reply, n);
+  FUZZ_CHECK(ready >= -1 && ready <= 1);
+  FUZZ_CHECK(ready == (n >= kStateMinLength ? (reply[3] == 0x00 ? 1 : 0) : -1));
+
+  const bool ack = IsAcknowledgement(reply, n);
+  FUZZ_CHECK(ack == (n >= 6 && reply[4] == ACK_TYPE && reply[5] == 0x00));
+
+  const DeviceRequest request = ParseRequest(reply, n);
+  switch (request.kind) {
+    case RequestKind::kApp: {
+      FUZZ_CHECK(n == COMMAND_FRAME_SIZE - 2);
+      FUZZ_CHECK(reply[0] == 0 && reply[1] == 0 && reply[3] == 0x05);
+      FUZZ_CHECK(request.sequence == reply[2] && request.command == reply[8]);
+      const int crc = ComputeCrc16(reply, n - 2);
+      FUZZ_CHECK(request.checkOk == (reply[9] == (crc >> 8) && reply[10] == (crc & 0xFF)));
+      break;
+    }
+    case RequestKind::kLoader:
+      FUZZ_CHECK(n >= 3 && (reply[0] << 8 | reply[1]) == n - 2);
+      FUZZ_CHECK(request.command == reply[2]);
+      FUZZ_CHECK(request.payload == reply + 3 && request.payloadLength == n - 3);
+      break;
+    case RequestKind::kUnknown:
+      FUZZ_CHECK(request.payload == nullptr && request.payloadLength == 0);
+      break;
+    default:
+      FUZZ_CHECK(request.kind == RequestKind::kUnknown);  // a kind outside the enum
+  }
+}
+
+// Runs the checks on a copy of exactly n bytes, so that a read past what the
+// reply carried hits the end of the allocation.
+void CheckExactCopy(const uint8_t* content, int n) {
+  const size_t bytes = n > 0 ? static_cast<size_t>(n) : 0;
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes]);
+  if (bytes > 0) std::memcpy(copy.get(), content, bytes);
+  CheckAll(copy.get(), n);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // No reply at all: the checks must not read anything.
+  CheckExactCopy(data, 0);
+  CheckExactCopy(data, -1);
+  // The input itself as a decoded content, of any length.
+  if (size <= 1024) CheckExactCopy(data, static_cast<int>(size));
+
+  // The input as the device's byte stream, read as the tool reads replies:
+  // 256-byte frames, reads of at most four bytes whose sizes come from the
+  // first input bytes.
+  FuzzInput input(data, size);
+  const size_t sizeCount = input.TakeByte() % 16u;
+  const uint8_t* sizes = input.Rest();
+  const size_t taken = input.Skip(sizeCount);
+  ScriptedSource source(input.Rest(), input.RestSize(), sizes, taken, 4);
+  CarryOver.count = 0;
+  uint8_t reply[REPLY_BUFFER_SIZE];
+  for (size_t call = 0; call <= size + 1; ++call) {
+    const size_t startPos = source.pos;
+    const int raw = ReceiveFrame(source, reply, REPLY_BUFFER_SIZE, 2);
+    if (raw < 0) {
+      if (source.pos == startPos) break;
+      continue;
+    }
+    const int n = UnescapeFrame(reply, raw);
+    FUZZ_CHECK(n >= -1 && n <= FRAME_LIMIT);
+    CheckExactCopy(reply, n);
+  }
+  CarryOver.count = 0;
+  return 0;
+}

@@ -1,0 +1,135 @@
+// The simulator's stream decoder over arbitrary blocks: frames within their
+// limit, the same frames however the stream is cut, and each decoded frame
+// stuffed again decodes to itself.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "frame/frame_codec.h"
+#include "fuzz/fuzz_check.h"
+#include "sim/frame_stream_decoder.h"
+
+namespace {
+
+// Everything the decoder reported, in order: a frame's content, or a
+// rejection as a one-element event without content.
+struct Event {
+  bool frame;
+  FrameReject reason;
+  std::vector<uint8_t> content;
+  bool operator==(const Event& other) const {
+    return frame == other.frame && (frame ? content == other.content : reason == other.reason);
+  }
+};
+
+class RecordingSink : public FrameSink {
+ public:
+  void OnFrame(const uint8_t* content, int n) override {
+    FUZZ_CHECK(n >= 0 && n <= STREAM_CONTENT_MAX);
+    FUZZ_CHECK(n == 0 || content != nullptr);
+    events.push_back({true, FrameReject::kBadEscape, std::vector<uint8_t>(content, content + n)});
+    ++frames;
+  }
+  void OnReject(FrameReject reason) override {
+    FUZZ_CHECK(reason == FrameReject::kBadEscape || reason == FrameReject::kTooLong ||
+               reason == FrameReject::kCutShort);
+    events.push_back({false, reason, {}});
+  }
+  std::vector<Event> events;
+  int frames = 0;
+};
+
+// Feeds data[0,n) from an allocation of exactly n bytes, so that reading past
+// a block is caught, and checks the count Feed returns.
+void FeedExact(FrameStreamDecoder& decoder, const uint8_t* data, size_t n, RecordingSink& sink) {
+  std::unique_ptr<uint8_t[]> block(new uint8_t[n]);
+  if (n > 0) std::memcpy(block.get(), data, n);
+  const int before = sink.frames;
+  const int delivered = decoder.Feed(block.get(), static_cast<int>(n), sink);
+  FUZZ_CHECK(delivered == sink.frames - before);
+}
+
+// The wire form of content: start marker, stuffed content, end marker.
+std::vector<uint8_t> Stuff(const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> wire;
+  wire.push_back(FRAME_START);
+  for (const uint8_t b : content) {
+    uint8_t pair[2];
+    const int k = StuffByte(b, pair);
+    wire.insert(wire.end(), pair, pair + k);
+  }
+  wire.push_back(FRAME_END);
+  return wire;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 16384) return 0;
+  // First byte: how many of the next bytes give block sizes.
+  FuzzInput input(data, size);
+  const size_t sizeCount = input.TakeByte() % 16u;
+  const uint8_t* sizes = input.Rest();
+  const size_t taken = input.Skip(sizeCount);
+  const uint8_t* stream = input.Rest();
+  const size_t streamSize = input.RestSize();
+
+  // In the blocks the input chooses (sizes 0 to 255, scaled up now and then
+  // to cross a whole data frame), with empty and negative feeds in between.
+  RecordingSink cut;
+  FrameStreamDecoder decoder;
+  size_t pos = 0;
+  for (size_t i = 0; pos < streamSize; ++i) {
+    size_t n = streamSize - pos;
+    if (taken > 0) {
+      const uint8_t s = sizes[i % taken];
+      n = (s & 0x80) != 0 ? static_cast<size_t>(s & 0x7F) * 16 : s;
+      if (n > streamSize - pos) n = streamSize - pos;
+    }
+    FeedExact(decoder, stream + pos, n, cut);
+    pos += n;
+    if (n == 0 && taken > 0 && i >= taken * 2 && pos < streamSize) {
+      // Only empty blocks left in the schedule: give the rest at once.
+      FeedExact(decoder, stream + pos, streamSize - pos, cut);
+      pos = streamSize;
+    }
+  }
+  FUZZ_CHECK(decoder.Feed(stream, -1, cut) == 0);
+
+  // All at once, and one byte at a time (which never takes the word-wide path).
+  RecordingSink whole;
+  FrameStreamDecoder wholeDecoder;
+  FeedExact(wholeDecoder, stream, streamSize, whole);
+  RecordingSink single;
+  FrameStreamDecoder singleDecoder;
+  for (size_t q = 0; q < streamSize; ++q) FeedExact(singleDecoder, stream + q, 1, single);
+
+  FUZZ_CHECK(cut.events == whole.events);
+  FUZZ_CHECK(single.events == whole.events);
+
+  size_t ends = 0;
+  for (size_t q = 0; q < streamSize; ++q) ends += stream[q] == FRAME_END ? 1 : 0;
+  FUZZ_CHECK(static_cast<size_t>(whole.frames) <= ends);
+
+  // Stuffed again, each frame decodes to itself on a fresh decoder, alone and
+  // behind a Reset of one that was left inside a frame.
+  for (const Event& event : whole.events) {
+    if (!event.frame) continue;
+    const std::vector<uint8_t> wire = Stuff(event.content);
+    RecordingSink again;
+    FrameStreamDecoder fresh;
+    FeedExact(fresh, wire.data(), wire.size(), again);
+    FUZZ_CHECK(again.events.size() == 1 && again.events[0] == event);
+
+    RecordingSink afterReset;
+    FrameStreamDecoder reused;
+    const uint8_t partial[] = {FRAME_START, 0x41, FRAME_ESCAPE};
+    FeedExact(reused, partial, sizeof partial, afterReset);
+    reused.Reset();
+    FeedExact(reused, wire.data() + 1, wire.size() - 1, afterReset);
+    FUZZ_CHECK(afterReset.events.empty());
+    FeedExact(reused, wire.data(), wire.size(), afterReset);
+    FUZZ_CHECK(afterReset.events.size() == 1 && afterReset.events[0] == event);
+  }
+  return 0;
+}
