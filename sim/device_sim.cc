@@ -156,6 +156,7 @@ int DeviceSim::Run() {
     const Conn ended = Serve();
     conn_.Close();
     FlushDataSummary();
+    EndDataPhase();
     if (ended == Conn::kExpired) continue;
     Log("disconnect");
     if (switchPending_) {
@@ -212,6 +213,16 @@ void DeviceSim::FlushDataSummary() {
   dataFramesUnlogged_ = 0;
 }
 
+void DeviceSim::EndDataPhase() {
+  if (phaseFrames_ == 0) return;
+  phaseBytesDone_ = phaseBytes_;
+  phaseSecondsDone_ = std::chrono::duration<double>(phaseLast_ - phaseFirst_).count();
+  Log("data phase: %lld frames, %lld image bytes, %.6f s from first to last frame", phaseFrames_,
+      phaseBytes_, phaseSecondsDone_);
+  phaseFrames_ = 0;
+  phaseBytes_ = 0;
+}
+
 void DeviceSim::OnReject(FrameReject reason) {
   if (hungUp_) return;
   const char* why = reason == FrameReject::kBadEscape ? "bad escape"
@@ -226,6 +237,9 @@ void DeviceSim::OnFrame(const uint8_t* content, int n) {
   const Step step = Classify(request);
   const int occurrence = ++occurrences_[static_cast<int>(step)];
   if (step == Step::kData) {
+    phaseLast_ = std::chrono::steady_clock::now();
+    if (phaseFrames_++ == 0) phaseFirst_ = phaseLast_;
+    phaseBytes_ += request.payloadLength;
     ++dataFrames_;
     if (options_.quiet) {
       ++dataFramesUnlogged_;
@@ -234,6 +248,7 @@ void DeviceSim::OnFrame(const uint8_t* content, int n) {
     }
   } else {
     FlushDataSummary();
+    EndDataPhase();
     if (request.kind == RequestKind::kApp) {
       Log("%s:%d seq %d%s", StepName(step), occurrence, request.sequence,
           request.checkOk ? "" : " crc-bad");

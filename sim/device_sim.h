@@ -90,6 +90,11 @@ class DeviceSim : private FrameSink {
   void Stop() { stopRequested_ = true; }
 
   long long imageBytes() const { return imageBytes_; }
+  // The last finished data phase (an unbroken run of data frames): its image
+  // bytes and the time from its first to its last frame's arrival. Each one
+  // is also logged as "data phase: ...".
+  long long dataPhaseBytes() const { return phaseBytesDone_; }
+  double dataPhaseSeconds() const { return phaseSecondsDone_; }
 
  private:
   enum class Conn { kEnded, kExpired };
@@ -104,6 +109,7 @@ class DeviceSim : private FrameSink {
   void WriteImage(const uint8_t* data, int n);
   void ReopenImage();
   void FlushDataSummary();
+  void EndDataPhase();
   void Log(const char* format, ...);
 
   SimOptions options_;
@@ -128,6 +134,12 @@ class DeviceSim : private FrameSink {
   long long imageBytes_ = 0;
   long long dataFrames_ = 0;
   long long dataFramesUnlogged_ = 0;
+  long long phaseFrames_ = 0;
+  long long phaseBytes_ = 0;
+  std::chrono::steady_clock::time_point phaseFirst_;
+  std::chrono::steady_clock::time_point phaseLast_;
+  long long phaseBytesDone_ = 0;
+  double phaseSecondsDone_ = 0;
   uint32_t pieceSeed_ = 12345;
   char imageBuffer_[1 << 16];
   uint8_t block_[1 << 16];

@@ -33,6 +33,7 @@ class RunningSim {
   }
   bool ok() const { return started_ == 0; }
   int Port() { return sim_->Port(); }
+  const DeviceSim& sim() const { return *sim_; }
   // Waits for Run to end by itself and returns its status.
   int Finish() {
     if (thread_.joinable()) thread_.join();
@@ -256,6 +257,22 @@ TEST(DeviceSimTest, HangupMidImageClosesTheConnection) {
   }
   EXPECT_EQ(ReadFile(options.imageOut), Bytes(image.begin(), image.begin() + 2 * IMAGE_BLOCK_SIZE));
   std::remove(options.imageOut);
+}
+
+TEST(DeviceSimTest, DataPhaseCountsTheImageBytesOfOneRunOfDataFrames) {
+  SimOptions options;
+  options.mode = MODE_UPDATELOADER;
+  options.once = true;
+  const Bytes image = RandomImage(5 * IMAGE_BLOCK_SIZE + 17);
+  RunningSim sim(options);
+  ASSERT_TRUE(sim.ok());
+  TcpEndpoint client;
+  ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+  RunLoaderSteps(client, image);
+  client.Close();
+  EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
+  EXPECT_EQ(sim.sim().dataPhaseBytes(), static_cast<long long>(image.size()));
+  EXPECT_GE(sim.sim().dataPhaseSeconds(), 0.0);
 }
 
 }  // namespace

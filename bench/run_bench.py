@@ -1,0 +1,328 @@
+#!/usr/bin/env python3
+"""Runs the tcpflash benchmarks against local simulators and prints one report.
+
+Every server is a tcpflash-sim started here on 127.0.0.1 with a free port and
+a deadline of its own; every child process runs under a timeout. The figures
+are informational: the exit status is 0 when everything ran, 1 when something
+failed to run.
+
+usage: run_bench.py BUILD_DIR [--quick]
+"""
+
+import json
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+MB = 1 << 20
+LINK_100MBIT = 12.5e6  # bytes/s a 100 Mbit board link carries
+FIXED_PAUSES_S = 1.0  # 500 ms before the first state poll, 500 ms before the close
+SIM_TIMEOUT_S = 120
+TOOL_TIMEOUT_S = 90
+
+
+class BenchError(Exception):
+    pass
+
+
+def verdict(ok):
+    return "PASS" if ok else "MISS"
+
+
+class Sim:
+    """A tcpflash-sim in loader mode for one session, its log in a file."""
+
+    def __init__(self, build, workdir, extra=()):
+        self.log_path = os.path.join(workdir, "sim-%d.log" % time.monotonic_ns())
+        self.log = open(self.log_path, "wb")
+        args = [os.path.join(build, "sim", "tcpflash-sim"), "--port", "0", "--once",
+                "--mode", "2", "--quiet", "--timeout", str(SIM_TIMEOUT_S)] + list(extra)
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.log)
+        line = self.proc.stdout.readline().decode("ascii", "replace")
+        m = re.match(r"port (\d+)", line)
+        if not m:
+            self.stop()
+            raise BenchError("simulator did not report its port: %r" % line)
+        self.port = int(m.group(1))
+
+    def finish(self, timeout=30):
+        try:
+            status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.stop()
+            raise BenchError("simulator did not end")
+        self.proc.stdout.close()
+        self.log.close()
+        with open(self.log_path, "r", encoding="latin-1") as f:
+            text = f.read()
+        if status != 0:
+            raise BenchError("simulator ended with status %d:\n%s" % (status, text[-2000:]))
+        return text
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        if self.proc.stdout:
+            self.proc.stdout.close()
+        self.log.close()
+
+
+def data_phase(log):
+    """(image bytes, seconds) of the last data phase the simulator logged."""
+    found = re.findall(r"data phase: (\d+) frames, (\d+) image bytes, ([0-9.]+) s", log)
+    if not found:
+        raise BenchError("no data phase in the simulator log")
+    frames, nbytes, seconds = found[-1]
+    return int(nbytes), float(seconds)
+
+
+def peak_of_image(pid):
+    """VmHWM of pid in KiB: the peak resident set of the program it runs now."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            m = re.search(r"^VmHWM:\s*(\d+) kB", f.read(), re.M)
+    except OSError:
+        return 0
+    return int(m.group(1)) if m else 0
+
+
+def run_measured(args, cwd, timeout, watch_memory=False):
+    """Runs args; returns (status, wall seconds, peak RSS in KiB) of that process.
+
+    The peak is VmHWM polled from /proc while the program runs (its runs end
+    with a 500 ms pause, so the last polls see the final peak). ru_maxrss of
+    os.wait4 would not do: Linux carries it over fork and exec, so it starts
+    at this Python process's own resident set.
+    """
+    peak = [0]
+    with open(os.path.join(cwd, "out.txt"), "wb") as out:
+        start = time.monotonic()
+        proc = subprocess.Popen(args, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT)
+        done = threading.Event()
+
+        def watch():
+            while not done.is_set():
+                peak[0] = max(peak[0], peak_of_image(proc.pid))
+                done.wait(0.01)
+
+        watcher = threading.Thread(target=watch) if watch_memory else None
+        if watcher:
+            watcher.start()
+        killer = threading.Timer(timeout, lambda: os.kill(proc.pid, signal.SIGKILL))
+        killer.start()
+        try:
+            _, status, usage = os.wait4(proc.pid, 0)
+        finally:
+            killer.cancel()
+            done.set()
+            if watcher:
+                watcher.join()
+        wall = time.monotonic() - start
+        proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        with open(os.path.join(cwd, "out.txt"), "rb") as f:
+            tail = f.read()[-1000:].decode("latin-1")
+        raise BenchError("%s ended with status %d:\n%s" % (args[0], proc.returncode, tail))
+    return proc.returncode, wall, peak[0] if watch_memory else usage.ru_maxrss
+
+
+def image_dir(workdir, name, writer):
+    d = os.path.join(workdir, name)
+    os.makedirs(d)
+    with open(os.path.join(d, "image.uncompressed"), "wb") as f:
+        writer(f)
+    return d
+
+
+def random_writer(size):
+    def write(f):
+        left = size
+        while left > 0:
+            n = min(left, 4 * MB)
+            f.write(os.urandom(n))
+            left -= n
+    return write
+
+
+def fill_writer(size, byte):
+    def write(f):
+        chunk = bytes([byte]) * MB
+        for _ in range(size // MB):
+            f.write(chunk)
+    return write
+
+
+def sparse_writer(size):
+    def write(f):
+        f.truncate(size)
+    return write
+
+
+def tool_run(build, imgdir, workdir, watch_memory=False):
+    """One whole tcpflash run from loader mode: (wall s, peak RSS KiB, sim log)."""
+    sim = Sim(build, workdir)
+    try:
+        _, wall, rss = run_measured(
+            [os.path.join(build, "tcpflash"), "127.0.0.1", str(sim.port)], imgdir,
+            TOOL_TIMEOUT_S, watch_memory)
+    except BaseException:
+        sim.stop()
+        raise
+    return wall, rss, sim.finish()
+
+
+def limit_run(build, imgdir, workdir):
+    sim = Sim(build, workdir)
+    try:
+        run_measured([os.path.join(build, "bench", "tcpflash_limit_client"), str(sim.port),
+                      os.path.join(imgdir, "image.uncompressed")], imgdir, TOOL_TIMEOUT_S)
+    except BaseException:
+        sim.stop()
+        raise
+    return sim.finish()
+
+
+def throughput(build, workdir, repeats, size):
+    print("1. Image throughput on loopback, %d MB image, data phase only "
+          "(first to last data frame, timed by the simulator); best of %d runs" %
+          (size // MB, repeats))
+    print("   for scale: a 100 Mbit board link carries %.1f MB/s" % (LINK_100MBIT / 1e6))
+    cases = [("random", random_writer(size)), ("all 0xFE", fill_writer(size, 0xFE))]
+    ok = True
+    for label, writer in cases:
+        d = image_dir(workdir, "tp-" + label.replace(" ", ""), writer)
+        tool, limit = [], []
+        for _ in range(repeats):
+            # Alternate the two so that a disturbance hits both alike.
+            nbytes, secs = data_phase(tool_run(build, d, workdir)[2])
+            if nbytes != size:
+                raise BenchError("tool delivered %d of %d image bytes" % (nbytes, size))
+            tool.append(nbytes / secs / 1e6)
+            nbytes, secs = data_phase(limit_run(build, d, workdir))
+            if nbytes != size:
+                raise BenchError("limit client delivered %d of %d image bytes" % (nbytes, size))
+            limit.append(nbytes / secs / 1e6)
+        ratio = max(tool) / max(limit)
+        ok = ok and ratio >= 0.9
+        print("   %-9s tcpflash %7.1f MB/s  limit %7.1f MB/s  ratio %.2f  (goal >= 0.90) %s" %
+              (label, max(tool), max(limit), ratio, verdict(ratio >= 0.9)))
+        print("             all runs: tcpflash %s; limit %s; ratio of the medians %.2f" %
+              (" ".join("%.0f" % v for v in tool), " ".join("%.0f" % v for v in limit),
+               statistics.median(tool) / statistics.median(limit)))
+        shutil.rmtree(d)
+    return ok
+
+
+def frame_costs(build, quick):
+    print("2. Frame-building costs (Google Benchmark, bytes/s of input, CPU time)")
+    exe = os.path.join(build, "bench", "tcpflash_frame_bench")
+    if not os.path.exists(exe):
+        raise BenchError("%s not built (is libbenchmark-dev installed?)" % exe)
+    args = [exe, "--benchmark_format=json"]
+    if quick:
+        args.append("--benchmark_min_time=0.05")
+    out = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120,
+                         check=True).stdout
+    results = {b["name"]: b for b in json.loads(out)["benchmarks"]}
+    # Goals: stuffing at least 10 times what a 100 Mbit link carries; a
+    # command frame's escape and CRC well under a microsecond.
+    rows = [
+        ("BM_BuildDataFrame_Random750", "stuff 750 B, random", "rate", 10 * LINK_100MBIT),
+        ("BM_BuildDataFrame_AllFE750", "stuff 750 B, all 0xFE", "rate", 10 * LINK_100MBIT),
+        ("BM_EscapeFrame13", "EscapeFrame, 13 B", "time", 1000.0),
+        ("BM_ComputeCrc16/9", "ComputeCrc16, 9 B", "time", 1000.0),
+        ("BM_ComputeCrc16/750", "ComputeCrc16, 750 B", "rate", 10 * LINK_100MBIT),
+    ]
+    ok = True
+    for name, label, kind, goal in rows:
+        b = results.get(name)
+        if b is None:
+            raise BenchError("benchmark %s missing" % name)
+        rate = b["bytes_per_second"]
+        ns = b["cpu_time"] * {"ns": 1, "us": 1e3, "ms": 1e6}[b["time_unit"]]
+        if kind == "rate":
+            good = rate >= goal
+            goal_text = "goal >= %.0f MB/s" % (goal / 1e6)
+        else:
+            good = ns <= goal
+            goal_text = "goal <= %.0f ns" % goal
+        ok = ok and good
+        print("   %-24s %9.1f MB/s  %8.1f ns/call  (%s) %s" %
+              (label, rate / 1e6, ns, goal_text, verdict(good)))
+    return ok
+
+
+def memory(build, workdir):
+    print("3. Peak memory of tcpflash (maximum resident set, VmHWM, whole run from loader mode)")
+    rss = {}
+    for size in (1 * MB, 256 * MB):
+        d = image_dir(workdir, "mem-%d" % size, sparse_writer(size))
+        _, kib, log = tool_run(build, d, workdir, watch_memory=True)
+        if data_phase(log)[0] != size:
+            raise BenchError("tool did not deliver the whole %d MB image" % (size // MB))
+        rss[size] = kib
+        shutil.rmtree(d)
+    diff = abs(rss[256 * MB] - rss[1 * MB])
+    good = diff <= 1024
+    print("   1 MB image %6d KiB, 256 MB image %6d KiB, difference %d KiB  "
+          "(goal <= 1024 KiB) %s" % (rss[MB], rss[256 * MB], diff, verdict(good)))
+    return good
+
+
+def run_time(build, workdir, repeats):
+    print("4. Whole run from loader mode, 1 MB image, less the two fixed 500 ms pauses "
+          "(process start to exit, %d runs)" % repeats)
+    d = image_dir(workdir, "run-1mb", random_writer(MB))
+    own = []
+    for _ in range(repeats):
+        wall, _, log = tool_run(build, d, workdir)
+        if data_phase(log)[0] != MB:
+            raise BenchError("tool did not deliver the whole 1 MB image")
+        own.append((wall - FIXED_PAUSES_S) * 1e3)
+    shutil.rmtree(d)
+    med = statistics.median(own)
+    good = med < 20.0
+    print("   median %.1f ms, min %.1f ms  (goal < 20 ms) %s" % (med, min(own), verdict(good)))
+    return good
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__)
+        return 1
+    build = os.path.abspath(sys.argv[1])
+    quick = "--quick" in sys.argv[2:]
+    repeats = 1 if quick else 5
+    size = (8 if quick else 64) * MB
+    workdir = tempfile.mkdtemp(prefix="tcpflash-bench-")
+    results = []
+    failed = False
+    try:
+        for step in (lambda: throughput(build, workdir, repeats, size),
+                     lambda: frame_costs(build, quick),
+                     lambda: memory(build, workdir),
+                     lambda: run_time(build, workdir, 2 if quick else 5)):
+            try:
+                results.append(step())
+            except (BenchError, OSError, subprocess.SubprocessError, ValueError) as e:
+                print("   FAILED TO RUN: %s" % e)
+                failed = True
+            sys.stdout.flush()
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+    print("summary: %d of %d figures met their goal%s" %
+          (sum(results), len(results), "; some benchmarks failed to run" if failed else ""))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
