@@ -2,6 +2,30 @@
 
 #include <cstring>
 
+int StuffBytes(const uint8_t* in, int n, uint8_t* out) {
+  // Eight bytes at a time while none needs stuffing: a byte is 0xFD or above
+  // exactly when its high bit is set and its low seven bits plus 3 carry into
+  // bit 7. Image data rarely holds such bytes, so most words are copied whole.
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kThree = 0x0303030303030303ULL;
+  int i = 0;
+  int o = 0;
+  while (i + 8 <= n) {
+    uint64_t word;
+    std::memcpy(&word, in + i, 8);
+    if ((((word & kLow) + kThree) & word & kHigh) == 0) {
+      std::memcpy(out + o, &word, 8);
+      o += 8;
+      i += 8;
+      continue;
+    }
+    for (const int end = i + 8; i < end; ++i) o += StuffByte(in[i], out + o);
+  }
+  for (; i < n; ++i) o += StuffByte(in[i], out + o);
+  return o;
+}
+
 int ComputeCrc16(const uint8_t* data, int count) {
   uint16_t crc = 0xFFFF;
   for (int i = 0; i < count; ++i) {
@@ -34,7 +58,7 @@ int EscapeFrame(uint8_t* frame, uint8_t len) {
   uint8_t work[2 * FRAME_LIMIT - 2];
   int out = 0;
   work[out++] = FRAME_START;
-  for (int i = 1; i < len - 1; ++i) out += StuffByte(frame[i], work + out);
+  if (len > 2) out += StuffBytes(frame + 1, len - 2, work + out);
   work[out++] = FRAME_END;
   std::memcpy(frame, work, out);
   return out;

@@ -146,6 +146,33 @@ TEST(UnescapeFrameTest, ContentLimit) {
   }
 }
 
+TEST(StuffBytesTest, MatchesTheByteRuleAtEveryPositionAndLength) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    const int n = static_cast<int>(rng() % 40);
+    Bytes in(static_cast<size_t>(n) + 1);
+    // Sparse specials test the fast path's word test; each value at each spot.
+    for (uint8_t& b : in) b = static_cast<uint8_t>(rng() % 8 == 0 ? 0xFA + rng() % 6 : rng());
+    Bytes want;
+    for (int i = 0; i < n; ++i) {
+      uint8_t pair[2];
+      want.insert(want.end(), pair, pair + StuffByte(in[static_cast<size_t>(i)], pair));
+    }
+    Bytes out(2 * static_cast<size_t>(n) + 1);
+    const int got = StuffBytes(in.data(), n, out.data());
+    ASSERT_EQ(Bytes(out.begin(), out.begin() + got), want);
+  }
+  // Every byte value alone in an otherwise plain word.
+  for (int v = 0; v < 256; ++v) {
+    for (int at = 0; at < 8; ++at) {
+      uint8_t in[8] = {0x41, 0x41, 0x41, 0x41, 0x41, 0x41, 0x41, 0x41};
+      in[at] = static_cast<uint8_t>(v);
+      uint8_t out[16];
+      ASSERT_EQ(StuffBytes(in, 8, out), v >= 0xFD ? 9 : 8) << v << " at " << at;
+    }
+  }
+}
+
 TEST(FrameCodecTest, StuffingRoundTripsAnyContent) {
   std::mt19937 rng(7);
   // Bytes near the marker values are the interesting ones.

@@ -46,7 +46,7 @@ int BuildDataFrame(const uint8_t* block, int n, uint8_t* frame) {
   out += StuffByte(static_cast<uint8_t>(length >> 8), frame + out);
   out += StuffByte(static_cast<uint8_t>(length & 0xFF), frame + out);
   frame[out++] = LOADER_DATA;
-  for (int i = 0; i < n; ++i) out += StuffByte(block[i], frame + out);
+  out += StuffBytes(block, n, frame + out);
   frame[out++] = FRAME_END;
   return out;
 }

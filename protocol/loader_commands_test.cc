@@ -57,7 +57,7 @@ TEST(DataFrameTest, LengthBytesAndStuffing) {
 std::vector<Bytes> Transfer(LoopbackPeerTest& peer, TcpEndpoint& tool, TcpEndpoint& device,
                             const Bytes& image, int* result) {
   FILE* file = std::tmpfile();
-  std::fwrite(image.data(), 1, image.size(), file);
+  if (!image.empty()) std::fwrite(image.data(), 1, image.size(), file);
   std::rewind(file);
   Bytes stream;
   std::thread reader([&] {
