@@ -6,7 +6,7 @@
 # when a suite had to be skipped.
 #
 #   scripts/test.sh            all suites
-#   scripts/test.sh native     only the named suites (native, windows, sanitize, tidy)
+#   scripts/test.sh native     only the named suites (native, windows, sanitize, tidy, fuzz)
 set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -111,12 +111,20 @@ suite_tidy() {
   fi
 }
 
+# A short libFuzzer run of every harness (clang, address and undefined-
+# behaviour sanitizers); the seed corpora are replayed by ctest in every build.
+suite_fuzz() {
+  can_run fuzz clang libclang-rt-14-dev || return 0
+  section "fuzz (${TCPFLASH_FUZZ_SECONDS:-30} s per harness)"
+  if fuzz/run.sh "${TCPFLASH_FUZZ_SECONDS:-30}"; then PASSED+=(fuzz); else FAILED+=(fuzz); fi
+}
+
 SUITES=("$@")
-[ ${#SUITES[@]} -eq 0 ] && SUITES=(native windows sanitize tidy)
+[ ${#SUITES[@]} -eq 0 ] && SUITES=(native windows sanitize tidy fuzz)
 for s in "${SUITES[@]}"; do
   case $s in
-    native|windows|sanitize|tidy) "suite_$s" || true ;;
-    *) echo "unknown suite: $s (native, windows, sanitize, tidy)" >&2; exit 2 ;;
+    native|windows|sanitize|tidy|fuzz) "suite_$s" || true ;;
+    *) echo "unknown suite: $s (native, windows, sanitize, tidy, fuzz)" >&2; exit 2 ;;
   esac
 done
 
