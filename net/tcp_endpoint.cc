@@ -150,8 +150,8 @@ int TcpEndpoint::PollAccept() {
                                                                                              : 0;
 }
 
-int TcpEndpoint::StopListening() {
-  CloseSocket(&listenSocket);
+int TcpEndpoint::CloseData() {
+  CloseSocket(&dataSocket);
   return 0;
 }
 

@@ -68,9 +68,9 @@ class TcpEndpoint {
   // 10 microseconds, 0 otherwise (a select failure included).
   int PollAccept();
 
-  // Closes only the listening socket, if open; the data socket stays.
-  // Always returns 0.
-  int StopListening();
+  // Closes only the data socket, if open, so that a server hangs up on its
+  // peer and stays reachable. Always returns 0.
+  int CloseData();
 
   // The port the listening socket is bound to (useful after Listen on port 0),
   // or -1 when it cannot be read.

@@ -96,8 +96,7 @@ DeviceSim::DeviceSim(const SimOptions& options) : options_(options) {
 }
 
 DeviceSim::~DeviceSim() {
-  conn_.Close();
-  listener_.Close();
+  endpoint_.Close();
   if (image_ != nullptr) std::fclose(image_);
 }
 
@@ -121,10 +120,10 @@ int DeviceSim::Start() {
       return SIM_EXIT_USAGE;
     }
   }
-  if (listener_.startupError != 0 || listener_.SetTarget("", "", options_.port) != 0 ||
-      listener_.Listen() != 0) {
+  if (endpoint_.startupError != 0 || endpoint_.SetTarget("", "", options_.port) != 0 ||
+      endpoint_.Listen() != 0) {
     Log("cannot listen on port %d", options_.port);
-    listener_.Close();
+    endpoint_.Close();
     return SIM_EXIT_USAGE;
   }
   Log("listening on port %d, mode %d", Port(), options_.mode);
@@ -139,22 +138,19 @@ int DeviceSim::Run() {
   for (;;) {
     if (Expired()) {
       Log("deadline reached");
-      listener_.Close();
+      endpoint_.Close();
       return SIM_EXIT_DEADLINE;
     }
-    const int accepted = listener_.Accept();
+    const int accepted = endpoint_.Accept();
     if (accepted != 0) {
       Sleep(kAcceptPauseMs);
       continue;
     }
-    // Hand the connection over; listener_ keeps only its listening socket.
-    conn_.dataSocket = listener_.dataSocket;
-    listener_.dataSocket = INVALID_SOCKET;
-    Log("connect %s", listener_.peerAddress);
+    Log("connect %s", endpoint_.peerAddress);
     decoder_.Reset();
     hungUp_ = false;
     const Conn ended = Serve();
-    conn_.Close();
+    endpoint_.CloseData();
     FlushDataSummary();
     EndDataPhase();
     if (ended == Conn::kExpired) continue;
@@ -165,14 +161,14 @@ int DeviceSim::Run() {
       reportedMode_ = options_.stayApp ? MODE_APPLICATION : MODE_UPDATELOADER;
       if (options_.noLoader) {
         Log("loader withheld: no longer listening");
-        listener_.Close();
+        endpoint_.Close();
         return SIM_EXIT_NO_UPDATE;
       }
       Log("switch to loader, reporting mode %d", reportedMode_);
       continue;
     }
     if (options_.once) {
-      listener_.Close();
+      endpoint_.Close();
       if (!closeSeen_) {
         Log("session ended without close");
         return SIM_EXIT_NO_UPDATE;
@@ -186,7 +182,7 @@ int DeviceSim::Run() {
 DeviceSim::Conn DeviceSim::Serve() {
   while (!hungUp_) {
     if (Expired()) return Conn::kExpired;
-    const int got = conn_.ReceiveBlock(block_, static_cast<int>(sizeof block_), kReceiveWaitMs);
+    const int got = endpoint_.ReceiveBlock(block_, static_cast<int>(sizeof block_), kReceiveWaitMs);
     if (got < 0) break;
     if (got > 0) decoder_.Feed(block_, got, *this);
   }
@@ -260,7 +256,7 @@ void DeviceSim::OnFrame(const uint8_t* content, int n) {
   }
   if (Hits(options_.hangupAt, step, occurrence)) {
     Log("hang up");
-    conn_.Close();
+    endpoint_.CloseData();
     hungUp_ = true;
     return;
   }
@@ -337,19 +333,19 @@ void DeviceSim::Answer(Step step, const DeviceRequest& request, bool refused) {
 void DeviceSim::Reply(const uint8_t* frame, int len) {
   if (silent_ || hungUp_ || len <= 0) return;
   if (!options_.fragment) {
-    conn_.Send(frame, len);
+    endpoint_.Send(frame, len);
     return;
   }
   // Pieces of 1 to 3 bytes, each sent on its own after a short pause so that
   // they arrive apart, behind a few stray bytes.
   pieceSeed_ = pieceSeed_ * 1103515245u + 12345u;
-  conn_.Send(kStrayBytes, static_cast<int>(1 + (pieceSeed_ >> 16) % sizeof kStrayBytes));
+  endpoint_.Send(kStrayBytes, static_cast<int>(1 + (pieceSeed_ >> 16) % sizeof kStrayBytes));
   for (int at = 0; at < len;) {
     pieceSeed_ = pieceSeed_ * 1103515245u + 12345u;
     int piece = static_cast<int>(1 + (pieceSeed_ >> 16) % 3);
     if (piece > len - at) piece = len - at;
     Sleep(1);
-    if (conn_.Send(frame + at, piece) != 0) return;
+    if (endpoint_.Send(frame + at, piece) != 0) return;
     at += piece;
   }
 }

@@ -82,7 +82,7 @@ class DeviceSim : private FrameSink {
   // Opens the image file and starts listening. Returns 0, or SIM_EXIT_USAGE.
   int Start();
   // The port listened on, once Start succeeded.
-  int Port() { return listener_.LocalPort(); }
+  int Port() { return endpoint_.LocalPort(); }
   // Serves connections until the session ends (--once), the loader is
   // withheld, the deadline passes or Stop is called. Returns a SIM_EXIT_*.
   int Run();
@@ -113,10 +113,9 @@ class DeviceSim : private FrameSink {
   void Log(const char* format, ...);
 
   SimOptions options_;
-  // The listening socket lives in listener_ for the whole run; each accepted
-  // connection moves to conn_, so that hanging up leaves the port open.
-  TcpEndpoint listener_;
-  TcpEndpoint conn_;
+  // Listens for the whole run; hanging up closes only the data socket, so
+  // that the port stays open for the next connection.
+  TcpEndpoint endpoint_;
   FrameStreamDecoder decoder_;
   std::chrono::steady_clock::time_point deadline_;
   std::atomic<bool> stopRequested_{false};
