@@ -110,6 +110,17 @@ class UpdateRunTest(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertEqual(received, test_image())
 
+    def test_images_of_every_block_edge_arrive_intact(self):
+        # Empty, one byte, around one and two blocks, and a large one.
+        for size in (0, 1, 749, 750, 751, 1500, 300 * 750 + 7):
+            with self.subTest(size=size):
+                image = test_image(size, seed=size)
+                _, status, received, sim_status = self.run_update(["--mode", "2", "--quiet"],
+                                                                  image)
+                self.assertEqual(status, 0)
+                self.assertEqual(sim_status, 0)
+                self.assertTrue(received == image, "image of %d bytes arrived changed" % size)
+
     def test_any_mode_above_one_counts_as_loader(self):
         out, status, received, _ = self.run_update(["--mode", "200"])
         self.assertOutput(out, self.head() + mode_query() + "Device found 200\r\n" +
