@@ -118,6 +118,14 @@ def run_tool(args, stdin=b"", image=b"\x00" * 1500, cwd=None, timeout=RUN_TIMEOU
     return proc.stdout, exit_status(proc.returncode)
 
 
+def start_tool(args, cwd):
+    """Starts the tool with args in cwd, stdout piped and unread, for tests
+    that follow its output while it runs. The caller waits for it."""
+    _check_target(args, b"")
+    return subprocess.Popen(_command(_config.tool, args), cwd=cwd, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+
 def _check_target(args, stdin):
     # Never let the tool reach anything but a loopback port of the test's own:
     # a short address would be completed to 192.168.14.x.

@@ -7,7 +7,7 @@ import random
 import unittest
 
 import harness
-from harness import BANNER, console_text, run_tool, start_sim, workdir
+from harness import BANNER, console_text, run_tool, start_sim, start_tool, workdir
 
 APP_VERSION = b"SIM01"
 LOADER_VERSION = "SIM-LOADER 1.0"
@@ -120,6 +120,24 @@ class UpdateRunTest(unittest.TestCase):
                 self.assertEqual(status, 0)
                 self.assertEqual(sim_status, 0)
                 self.assertTrue(received == image, "image of %d bytes arrived changed" % size)
+
+    def test_output_arrives_while_the_tool_runs(self):
+        # Operators follow the run through a pipe ("| tee flash.log"): each
+        # text must arrive as it is printed, not when the tool ends. After
+        # "Connecting to Updateloader..." ten refused attempts 100 ms apart
+        # still follow.
+        with workdir(test_image()) as path:
+            with start_sim(["--mode", "1", "--no-loader"]) as sim:
+                tool = start_tool(["127.0.0.1", sim.port], cwd=path)
+                try:
+                    seen = b""
+                    while b"Connecting to Updateloader..." not in seen:
+                        chunk = tool.stdout.read1(4096)
+                        self.assertTrue(chunk, "output ended early: %r" % seen)
+                        seen += chunk
+                    self.assertIsNone(tool.poll(), "the text came only at the end")
+                finally:
+                    tool.communicate(timeout=harness.RUN_TIMEOUT_S)
 
     def test_any_mode_above_one_counts_as_loader(self):
         out, status, received, _ = self.run_update(["--mode", "200"])
