@@ -77,10 +77,10 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image) {
   flashOrdered &= SendReported(endpoint, LOADER_SET_OFFSET, "Setting Offset");
   flashOrdered &= SendReported(endpoint, LOADER_START_FLASH, "Starting Flash");
   if (WaitUntilReady(endpoint) != 0) {
-    std::printf("\r\nNo device state for %d s: giving up\r\n", READY_SILENCE_LIMIT_MS / 1000);
-    endpoint.Close();
-    WSACleanup();
-    return -1;
+    char message[64];
+    std::snprintf(message, sizeof message, "\r\nNo device state for %d s: giving up\r\n",
+                  READY_SILENCE_LIMIT_MS / 1000);
+    return Abandon(endpoint, message);
   }
   std::printf("\r\nDev reset\r\n");
   ResetDevice(endpoint);

@@ -31,6 +31,16 @@ class ScriptedSource {
   std::deque<Bytes> reads_;
 };
 
+// The stream cut into reads of four bytes, as the endpoint delivers it.
+std::deque<Bytes> ReadsOfFour(const Bytes& stream) {
+  std::deque<Bytes> reads;
+  for (size_t i = 0; i < stream.size(); i += 4) {
+    reads.emplace_back(stream.begin() + static_cast<long>(i),
+                       stream.begin() + static_cast<long>(std::min(i + 4, stream.size())));
+  }
+  return reads;
+}
+
 class FrameReceiverTest : public ::testing::Test {
  protected:
   void SetUp() override { CarryOver.count = 0; }
@@ -82,12 +92,7 @@ TEST_F(FrameReceiverTest, MarkerRules) {
   };
   for (const Case& c : cases) {
     CarryOver.count = 0;
-    std::deque<Bytes> reads;
-    for (size_t i = 0; i < c.stream.size(); i += 4) {
-      reads.emplace_back(c.stream.begin() + static_cast<long>(i),
-                         c.stream.begin() + static_cast<long>(std::min(i + 4, c.stream.size())));
-    }
-    ScriptedSource source(reads);
+    ScriptedSource source(ReadsOfFour(c.stream));
     EXPECT_EQ(Receive(source), c.frame);
     EXPECT_EQ(CarryOver.count, 0) << "end marker was the last byte of its read";
   }
@@ -103,12 +108,7 @@ TEST_F(FrameReceiverTest, FrameOfExactlyMaxLenIsKeptLongerIsDiscarded) {
     // not open a frame; the next one does.
     const Bytes next = {0xFE, 0x42, 0xFF};
     stream.insert(stream.end(), next.begin(), next.end());
-    std::deque<Bytes> reads;
-    for (size_t i = 0; i < stream.size(); i += 4) {
-      reads.emplace_back(stream.begin() + static_cast<long>(i),
-                         stream.begin() + static_cast<long>(std::min(i + 4, stream.size())));
-    }
-    ScriptedSource source(reads);
+    ScriptedSource source(ReadsOfFour(stream));
     const Bytes got = Receive(source);
     if (raw == 256) {
       EXPECT_EQ(result, 256);

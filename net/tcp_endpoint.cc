@@ -15,13 +15,15 @@ bool CopyBounded(char* dst, const char* src, int max) {
 
 uint16_t LowPort(int port) { return htons(static_cast<uint16_t>(port & 0xFFFF)); }
 
-// True when s has data (or an end of stream) within waitMicroseconds.
-bool WaitReadable(SOCKET s, long waitMicroseconds) {
+// Waits at most waitMicroseconds for s to become readable (data, an end of
+// stream or a waiting connection). Returns what select returns: above 0
+// readable, 0 not in time, below 0 failed.
+int WaitReadable(SOCKET s, long waitMicroseconds) {
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(s, &readable);
   timeval wait{waitMicroseconds / 1000000L, waitMicroseconds % 1000000L};
-  return select(static_cast<int>(s + 1), &readable, nullptr, nullptr, &wait) > 0;
+  return select(static_cast<int>(s + 1), &readable, nullptr, nullptr, &wait);
 }
 
 }  // namespace
@@ -109,7 +111,7 @@ int TcpEndpoint::Receive(uint8_t* buffer, int /*length*/) {
 
 int TcpEndpoint::ReceiveBlock(uint8_t* buffer, int length, int waitMs) {
   if (dataSocket == INVALID_SOCKET) return -1;
-  if (!WaitReadable(dataSocket, waitMs * 1000L)) return 0;
+  if (WaitReadable(dataSocket, waitMs * 1000L) <= 0) return 0;
   const int got = static_cast<int>(recv(dataSocket, reinterpret_cast<char*>(buffer), length, 0));
   if (got > 0) return got;
   if (got == 0 && verbose != 0) std::printf("client disconnected...\n");
@@ -142,12 +144,7 @@ int TcpEndpoint::Listen() {
 
 int TcpEndpoint::PollAccept() {
   if (listenSocket == INVALID_SOCKET) return 0;
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(listenSocket, &readable);
-  timeval wait{0, 10};
-  return select(static_cast<int>(listenSocket + 1), &readable, nullptr, nullptr, &wait) == 0 ? 1
-                                                                                             : 0;
+  return WaitReadable(listenSocket, 10) == 0 ? 1 : 0;
 }
 
 int TcpEndpoint::CloseData() {

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/loopback_peer.h"
+
 namespace {
 
 // A listener on a free loopback port and a client endpoint aimed at it.
@@ -27,12 +29,7 @@ class LoopbackTest : public ::testing::Test {
   // Connects the client and accepts it on the server side.
   void ConnectPair() {
     ASSERT_EQ(client.Connect(), 0);
-    int accepted = 1;
-    for (int i = 0; i < 2000 && accepted == 1; ++i) {
-      accepted = server.Accept();
-      if (accepted == 1) Sleep(1);
-    }
-    ASSERT_EQ(accepted, 0);
+    ASSERT_EQ(AcceptWaiting(server), 0);
   }
 
   // Reads through Receive until count bytes came or 2000 reads went by.

@@ -1,6 +1,7 @@
 #include "protocol/app_commands.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "frame/frame_codec.h"
 #include "net/tcp_endpoint.h"
@@ -40,11 +41,8 @@ int BuildCommandFrame(uint8_t command, uint8_t seq, uint8_t* frame) {
 }
 
 int StatusReplyMode(const uint8_t* reply, int n) {
-  static const uint8_t kStatusTag[] = {0x2D, 0x04, 0x4E, 0x53, APP_QUERY_MODE};
   if (n < STATUS_MIN_LENGTH) return -1;
-  for (int i = 0; i < 5; ++i) {
-    if (reply[4 + i] != kStatusTag[i]) return -1;
-  }
+  if (std::memcmp(reply + 4, STATUS_REPLY_TAG, sizeof STATUS_REPLY_TAG) != 0) return -1;
   return reply[9];
 }
 

@@ -10,7 +10,6 @@ namespace {
 
 // The application frames' fixed bytes after the length byte.
 constexpr uint8_t kAppTag[] = {0x2D, 0x03, 0x4E, 0x53};
-constexpr uint8_t kStatusTag[] = {0x2D, 0x04, 0x4E, 0x53, APP_QUERY_MODE};
 
 // Builds an application reply 00 00 seq <len> body[0,n) crc crc as a raw
 // frame in out; n at most FRAME_LIMIT-7.
@@ -72,9 +71,9 @@ int BuildAckReply(uint8_t seq, uint8_t status, uint8_t* out) {
 }
 
 int BuildStatusReply(uint8_t seq, uint8_t mode, uint8_t* out) {
-  uint8_t body[sizeof kStatusTag + 1];
-  std::memcpy(body, kStatusTag, sizeof kStatusTag);
-  body[sizeof kStatusTag] = mode;
+  uint8_t body[sizeof STATUS_REPLY_TAG + 1];
+  std::memcpy(body, STATUS_REPLY_TAG, sizeof STATUS_REPLY_TAG);
+  body[sizeof STATUS_REPLY_TAG] = mode;
   return BuildAppReply(seq, body, sizeof body, out);
 }
 

@@ -54,8 +54,8 @@ TEST(DataFrameTest, LengthBytesAndStuffing) {
 
 // Writes image to a temporary file, transfers it, and returns the decoded
 // data frames the device received.
-std::vector<Bytes> Transfer(LoopbackPeerTest& peer, TcpEndpoint& tool, TcpEndpoint& device,
-                            const Bytes& image, int* result) {
+std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes& image,
+                            int* result) {
   FILE* file = std::tmpfile();
   if (!image.empty()) std::fwrite(image.data(), 1, image.size(), file);
   std::rewind(file);
@@ -72,7 +72,6 @@ std::vector<Bytes> Transfer(LoopbackPeerTest& peer, TcpEndpoint& tool, TcpEndpoi
   tool.Close();
   reader.join();
   std::fclose(file);
-  (void)peer;
   return DecodeFrames(stream);
 }
 
@@ -85,7 +84,7 @@ TEST_F(LoaderCommandsTest, ImageGoesOutWholeInBlocks) {
     // Rich in the byte values that need stuffing.
     for (uint8_t& b : image) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFD + rng() % 3 : rng());
     int result = -7;
-    const std::vector<Bytes> frames = Transfer(*this, tool, device, image, &result);
+    const std::vector<Bytes> frames = Transfer(tool, device, image, &result);
     EXPECT_EQ(result, 0);
     const size_t whole = size / IMAGE_BLOCK_SIZE;
     const size_t rest = size % IMAGE_BLOCK_SIZE;

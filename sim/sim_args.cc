@@ -14,6 +14,23 @@ bool ParseInt(const char* text, long low, long high, int* value) {
   return true;
 }
 
+// The option's switch in *options when arg names one that takes no value,
+// else null.
+bool* FindFlag(const char* arg, SimOptions* options) {
+  const struct {
+    const char* name;
+    bool SimOptions::*field;
+  } kFlags[] = {
+      {"--once", &SimOptions::once},          {"--quiet", &SimOptions::quiet},
+      {"--bad-state", &SimOptions::badState}, {"--no-loader", &SimOptions::noLoader},
+      {"--stay-app", &SimOptions::stayApp},   {"--fragment", &SimOptions::fragment},
+  };
+  for (const auto& flag : kFlags) {
+    if (std::strcmp(arg, flag.name) == 0) return &(options->*flag.field);
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void PrintSimUsage(FILE* out) {
@@ -60,23 +77,8 @@ int ParseSimArgs(int argc, const char* const* argv, SimOptions* options) {
     bool takesValue = true;
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       return 1;
-    } else if (std::strcmp(arg, "--once") == 0) {
-      options->once = true;
-      takesValue = false;
-    } else if (std::strcmp(arg, "--quiet") == 0) {
-      options->quiet = true;
-      takesValue = false;
-    } else if (std::strcmp(arg, "--bad-state") == 0) {
-      options->badState = true;
-      takesValue = false;
-    } else if (std::strcmp(arg, "--no-loader") == 0) {
-      options->noLoader = true;
-      takesValue = false;
-    } else if (std::strcmp(arg, "--stay-app") == 0) {
-      options->stayApp = true;
-      takesValue = false;
-    } else if (std::strcmp(arg, "--fragment") == 0) {
-      options->fragment = true;
+    } else if (bool* flag = FindFlag(arg, options)) {
+      *flag = true;
       takesValue = false;
     } else if (value == nullptr) {
       ok = false;

@@ -15,6 +15,17 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// Accepts the connection a client has just made, polling for up to about
+// two seconds. Returns what the last Accept returned: 0 accepted.
+inline int AcceptWaiting(TcpEndpoint& server) {
+  int accepted = 1;
+  for (int i = 0; i < 2000 && accepted == 1; ++i) {
+    accepted = server.Accept();
+    if (accepted == 1) Sleep(1);
+  }
+  return accepted;
+}
+
 class LoopbackPeerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -23,12 +34,7 @@ class LoopbackPeerTest : public ::testing::Test {
     ASSERT_EQ(device.Listen(), 0);
     ASSERT_EQ(tool.SetTarget("", "127.0.0.1", device.LocalPort()), 0);
     ASSERT_EQ(tool.Connect(), 0);
-    int accepted = 1;
-    for (int i = 0; i < 2000 && accepted == 1; ++i) {
-      accepted = device.Accept();
-      if (accepted == 1) Sleep(1);
-    }
-    ASSERT_EQ(accepted, 0);
+    ASSERT_EQ(AcceptWaiting(device), 0);
   }
   void TearDown() override {
     tool.Close();
