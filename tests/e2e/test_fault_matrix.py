@@ -8,7 +8,7 @@ import os
 import unittest
 
 import harness
-from harness import run_tool, start_sim, workdir
+from harness import console_text, run_tool, start_sim, workdir
 from test_update_run import test_image
 
 IMAGE = test_image(200 * 750 + 123)  # long enough for a hang-up mid-image
@@ -58,6 +58,10 @@ class FaultMatrixTest(unittest.TestCase):
                                  "received bytes differ from the file")
                 if flashed:
                     self.assertEqual(received, IMAGE)
+                if step == "state":
+                    # No state reply ever comes: the wait for ready gives up.
+                    self.assertTrue(out.endswith(console_text(
+                        "\r\nNo device state for 30 s: giving up\r\n")), out[-300:])
 
 
 if __name__ == "__main__":
