@@ -1,5 +1,6 @@
 #include "driver/flash_update.h"
 
+#include "driver/image_file.h"
 #include "driver/select_target.h"
 #include "driver/update_run.h"
 #include "net/tcp_endpoint.h"
@@ -11,7 +12,8 @@ int RunFlashUpdate(int argc, char** argv, FILE* input) {
   int port = DEFAULT_PORT;
   if (SelectTarget(argc, argv, input, address, &port) != 0) return 1;
 
-  FILE* image = std::fopen(IMAGE_FILE_NAME, "rb");
+  long long imageSize = 0;
+  FILE* image = OpenImage(IMAGE_FILE_NAME, &imageSize);
   if (image == nullptr) {
     std::printf("Cannot open %s\n", IMAGE_FILE_NAME);
     return 1;
@@ -32,5 +34,5 @@ int RunFlashUpdate(int argc, char** argv, FILE* input) {
   // No update happened, which a script must be able to tell.
   if (endpoint.Connect() != 0) return OrderlyEnd(endpoint, "s error!\n", 1);
   std::printf("s init ok\n");
-  return RunUpdate(endpoint, image);
+  return RunUpdate(endpoint, image, imageSize);
 }

@@ -49,7 +49,7 @@ int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
   return status;
 }
 
-int RunUpdate(TcpEndpoint& endpoint, FILE* image) {
+int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize) {
   int mode = QueryDeviceMode(endpoint);
   if (mode < 1) return Abandon(endpoint, "No Device found\r\n");
   std::printf("Device found %d\r\n", mode);
@@ -72,7 +72,7 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image) {
   // needs must have gone out; the others are only reported.
   bool flashOrdered = SendReported(endpoint, LOADER_RESET_FLASHDATA, "\r\nReset Flashdata");
   std::printf("Transfering image..");
-  if (TransferImage(endpoint, image) < 0) return Abandon(endpoint, "Write err\n");
+  if (TransferImage(endpoint, image, imageSize) < 0) return Abandon(endpoint, "Write err\n");
   std::printf("ok\n");
   flashOrdered &= SendReported(endpoint, LOADER_SET_OFFSET, "Setting Offset");
   flashOrdered &= SendReported(endpoint, LOADER_START_FLASH, "Starting Flash");

@@ -12,9 +12,10 @@ constexpr int RECONNECT_MAX_ATTEMPTS = 10;
 constexpr int CLOSE_PAUSE_MS = 500;
 
 // Drives the device on the connected endpoint: switches a running
-// application to its update loader, sends image (at its first byte) and
-// flashes it. Returns the exit status: 0 flashed as ordered, -1 failed.
-int RunUpdate(TcpEndpoint& endpoint, FILE* image);
+// application to its update loader, sends the imageSize bytes of image (at
+// its first byte) and flashes them. Returns the exit status: 0 flashed as
+// ordered, -1 failed.
+int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize);
 
 // Prints message, pauses CLOSE_PAUSE_MS, closes the endpoint, releases the
 // sockets library and returns status.

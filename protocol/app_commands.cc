@@ -77,9 +77,8 @@ int RequestAppVersion(TcpEndpoint& endpoint) {
   PrintHexBytes(reply, n);
   // A short reply shows only the version characters it carried.
   std::printf("\r\nVersion ");
-  for (int i = VERSION_FIRST_CHAR; i < VERSION_FIRST_CHAR + VERSION_CHARS && i < n; ++i) {
-    std::printf("%c", reply[i]);
-  }
+  const int carried = n - VERSION_FIRST_CHAR;
+  PrintVersionText(reply + VERSION_FIRST_CHAR, carried < VERSION_CHARS ? carried : VERSION_CHARS);
   std::printf("\r\n");
   return 0;
 }

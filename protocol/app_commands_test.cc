@@ -116,6 +116,18 @@ TEST_F(AppCommandsTest, ShortVersionReplyShowsOnlyWhatItCarried) {
             "\r\nVersion received: 11\r\n 0  0  0  7 2d  4 4e 53  9 56 31 \r\nVersion V1\r\n");
 }
 
+TEST_F(AppCommandsTest, ControlBytesOfTheVersionShowAsDots) {
+  Queue(AckReply(0));
+  Queue(
+      AppVersionReply("\x1b"
+                      "c\x9b"
+                      "1\x07"));
+  StartCapture();
+  EXPECT_EQ(RequestAppVersion(tool), 0);
+  const std::string printed = Printed();
+  EXPECT_EQ(printed.substr(printed.size() - 17), "\r\nVersion .c.1.\r\n");
+}
+
 TEST_F(AppCommandsTest, RefusedVersionAndSwitchPrintNothingOfTheirOwn) {
   Queue(AckReply(0, 0x01));
   Queue(AckReply(2, 0x01));

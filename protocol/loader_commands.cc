@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int STATE_MIN_LENGTH = 4;
+constexpr int LOADER_VERSION_FIRST_CHAR = 3;
 
 struct FixedFrame {
   uint8_t command;
@@ -67,7 +68,7 @@ int RequestLoaderVersion(TcpEndpoint& endpoint) {
   const int n = ReadReply(endpoint, reply);
   if (n <= 0) return -1;
   std::printf("\r\nUpdateloader Version received: ");
-  for (int i = 3; i < n; ++i) std::printf("%c", reply[i]);
+  PrintVersionText(reply + LOADER_VERSION_FIRST_CHAR, n - LOADER_VERSION_FIRST_CHAR);
   return 0;
 }
 
@@ -76,17 +77,25 @@ int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n) {
   return endpoint.Send(frame, BuildDataFrame(block, n, frame));
 }
 
-int TransferImage(TcpEndpoint& endpoint, FILE* image) {
+int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size) {
   uint8_t block[IMAGE_BLOCK_SIZE];
-  while (!std::feof(image)) {
-    const size_t n = std::fread(block, 1, sizeof block, image);
+  for (long long left = size;; left -= IMAGE_BLOCK_SIZE) {
+    const bool last = left < IMAGE_BLOCK_SIZE;
+    const size_t want = last ? static_cast<size_t>(left) : sizeof block;
+    const size_t n = std::fread(block, 1, want, image);
+    // A byte past the size means the file grew: the frame would end a torn image.
+    const bool changed = n != want || (last && std::fgetc(image) != EOF);
     if (std::ferror(image)) {
       std::printf("Image read error\n");
       return -1;
     }
+    if (changed) {
+      std::printf("Image changed during the transfer\n");
+      return -1;
+    }
     if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return -1;
+    if (last) return 0;
   }
-  return 0;
 }
 
 int StateReplyReady(const uint8_t* reply, int n) {

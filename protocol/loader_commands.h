@@ -47,11 +47,14 @@ int SendLoaderCommand(TcpEndpoint& endpoint, uint8_t command);
 // sent, -1 not sent.
 int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n);
 
-// Sends image from its current position to its end in data frames of
-// IMAGE_BLOCK_SIZE bytes, closed by an empty frame when the size is a
-// multiple of it. Returns 0 when all went out; -1 as soon as a frame could
-// not be sent, or after "Image read error\n" when the file cannot be read.
-int TransferImage(TcpEndpoint& endpoint, FILE* image);
+// Sends the size (>= 0) bytes of image from its current position in data frames of
+// IMAGE_BLOCK_SIZE bytes, closed by an empty frame when size is a multiple of
+// it. The stream must end exactly there: a file that was cut or grew since
+// its size was taken is torn, and its last frame never goes out. Returns 0
+// when all went out; -1 as soon as a frame could not be sent, or after
+// "Image read error\n" (the file cannot be read) or "Image changed during the
+// transfer\n".
+int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size);
 
 // Judges the decoded state reply[0,n): 1 ready, 0 busy, -1 no state reply.
 // Reads only reply[0,n).

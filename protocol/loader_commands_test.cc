@@ -52,13 +52,15 @@ TEST(DataFrameTest, LengthBytesAndStuffing) {
   EXPECT_EQ(frame[DATA_FRAME_MAX - 1], 0xFF);
 }
 
-// Writes image to a temporary file, transfers it, and returns the decoded
-// data frames the device received.
-std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes& image,
-                            int* result) {
+// Writes image to a temporary file, transfers it as a file of size bytes
+// (image.size() unless given), and returns the decoded data frames the device
+// received.
+std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes& image, int* result,
+                            long long size = -1) {
   FILE* file = std::tmpfile();
   if (!image.empty()) std::fwrite(image.data(), 1, image.size(), file);
   std::rewind(file);
+  if (size < 0) size = static_cast<long long>(image.size());
   Bytes stream;
   std::thread reader([&] {
     uint8_t block[65536];
@@ -68,7 +70,7 @@ std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes&
       stream.insert(stream.end(), block, block + n);
     }
   });
-  *result = TransferImage(tool, file);
+  *result = TransferImage(tool, file, size);
   tool.Close();
   reader.join();
   std::fclose(file);
@@ -112,9 +114,38 @@ TEST_F(LoaderCommandsTest, TransferStopsAtTheFirstFailedSend) {
   std::fwrite(image.data(), 1, image.size(), file);
   std::rewind(file);
   tool.Close();
-  EXPECT_EQ(TransferImage(tool, file), -1);
+  EXPECT_EQ(TransferImage(tool, file, 3000), -1);
   EXPECT_EQ(std::ftell(file), IMAGE_BLOCK_SIZE) << "nothing read past the failed block";
   std::fclose(file);
+}
+
+TEST_F(LoaderCommandsTest, FileThatChangedSizeNeverCompletes) {
+  // The file is read against the size it had when it was opened: one cut
+  // short or grown since is torn, and its last frame must not go out.
+  struct Case {
+    size_t actual;
+    long long opened;
+    size_t framesSent;
+  };
+  const Case cases[] = {
+      {1000, 1500, 1},  // cut: the second block comes up short
+      {1500, 1499, 1},  // grew by one byte inside the last block
+      {1500, 750, 1},   // grew by a block: the empty closing frame is held back
+      {0, 10, 0},      {1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.opened);
+    const Bytes image(c.actual, 0x5A);
+    int result = -7;
+    StartCapture();
+    const std::vector<Bytes> frames = Transfer(tool, device, image, &result, c.opened);
+    EXPECT_EQ(Printed(), "Image changed during the transfer\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(frames.size(), c.framesSent);
+    for (const Bytes& f : frames) EXPECT_EQ(f.size(), IMAGE_BLOCK_SIZE + 3u);
+    TearDown();
+    SetUp();
+  }
 }
 
 TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
@@ -122,7 +153,7 @@ TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
   FILE* directory = std::fopen(".", "rb");
   if (directory == nullptr) GTEST_SKIP() << "this platform cannot open a directory as a file";
   StartCapture();
-  EXPECT_EQ(TransferImage(tool, directory), -1);
+  EXPECT_EQ(TransferImage(tool, directory, 1), -1);
   EXPECT_EQ(Printed(), "Image read error\n");
   EXPECT_EQ(Sent(), Bytes()) << "no frame at all";
   std::fclose(directory);
@@ -139,6 +170,9 @@ TEST_F(LoaderCommandsTest, LoaderVersion) {
       {{0xFE, 0x00, 0x01, 0x09, 0xFF}, 0, "\r\nUpdateloader Version received: "},
       {{0xFE, 0xFF}, -1, ""},
       {{0xFE, 0x00, 0xFD, 0x09, 0xFF}, -1, ""},
+      // Terminal control bytes (C0, DEL, C1) show as '.'; printable Latin-1 stays.
+      {LoaderVersionReply("\x1b[2J\rDONE\x7f\x80\x9b\x9f\xa0\xe9~"), 0,
+       "\r\nUpdateloader Version received: .[2J.DONE....\xa0\xe9~"},
   };
   for (const Case& c : cases) {
     Queue(c.reply);

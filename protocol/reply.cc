@@ -18,3 +18,11 @@ bool IsAcknowledgement(const uint8_t* reply, int n) {
 void PrintHexBytes(const uint8_t* reply, int n) {
   for (int i = 0; i < n; ++i) std::printf("%2x ", reply[i]);
 }
+
+void PrintVersionText(const uint8_t* text, int n) {
+  for (int i = 0; i < n; ++i) {
+    const uint8_t c = text[i];
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    std::printf("%c", control ? '.' : c);
+  }
+}

@@ -24,4 +24,9 @@ bool IsAcknowledgement(const uint8_t* reply, int n);
 // Prints reply[0,n) as "%2x " fields; nothing for n <= 0.
 void PrintHexBytes(const uint8_t* reply, int n);
 
+// Prints text[0,n) as characters, each terminal control byte (below 0x20,
+// 0x7F, 0x80 to 0x9F) as '.', so that a board cannot drive the operator's
+// console; nothing for n <= 0.
+void PrintVersionText(const uint8_t* text, int n);
+
 #endif  // TCPFLASH_PROTOCOL_REPLY_H_

@@ -1,10 +1,11 @@
 """Program entry, end to end: banner, target selection, image file and a
 refused connection, with the exact console output and exit status."""
 
+import os
 import unittest
 
 import harness
-from harness import BANNER, PROMPT, console_text, refusing_port, run_tool
+from harness import BANNER, PROMPT, console_text, refusing_port, run_tool, workdir
 
 
 class EntryTest(unittest.TestCase):
@@ -21,6 +22,21 @@ class EntryTest(unittest.TestCase):
             out, status = run_tool(["127.0.0.1", port], image=None)
         self.assertEqual(out, console_text(BANNER + "Cannot open image.uncompressed\n"))
         self.assertEqual(status, 1)
+
+    def test_image_that_is_no_regular_file(self):
+        # A directory, a FIFO (opening it would wait for a writer) or a device
+        # (endless bytes) is refused before anything touches the network.
+        kinds = {"directory": os.mkdir}
+        if not harness.on_windows():
+            kinds["fifo"] = os.mkfifo
+            kinds["device"] = lambda path: os.symlink("/dev/zero", path)
+        for kind, make in kinds.items():
+            with self.subTest(kind=kind), workdir(image=None) as path, \
+                    refusing_port() as port:
+                make(os.path.join(path, harness.IMAGE_NAME))
+                out, status = run_tool(["127.0.0.1", port], cwd=path, timeout=30)
+                self.assertEqual(out, console_text(BANNER + "Cannot open image.uncompressed\n"))
+                self.assertEqual(status, 1)
 
     def test_prompt_asks_again_until_input_ends(self):
         # Words of 4 to 6 characters are asked for again; end of input stops.
