@@ -2,20 +2,33 @@
 
 #include "driver/image_file.h"
 #include "driver/select_target.h"
+#include "driver/tool_options.h"
 #include "driver/update_run.h"
 #include "net/tcp_endpoint.h"
 
 int RunFlashUpdate(int argc, char** argv, FILE* input) {
+  ToolOptions options;
+  if (ParseToolOptions(argc, argv, &options) != 0) return 1;
+  if (options.help) {
+    PrintToolUsage(stdout);
+    return 0;
+  }
+  if (options.version) {
+    PrintToolVersion(stdout);
+    return 0;
+  }
   std::printf("TCP/IP Application Flash Utility Version %s fuer Arm7 und Arm9 %s\r\n", "0.07",
               "(06.02.2008)");
   char address[ADDRESS_TEXT_SIZE];
   int port = DEFAULT_PORT;
-  if (SelectTarget(argc, argv, input, address, &port) != 0) return 1;
+  const int kept =
+      options.positionalCount < POSITIONAL_KEPT ? options.positionalCount : POSITIONAL_KEPT;
+  if (SelectTarget(kept, options.positional, input, address, &port) != 0) return 1;
 
   long long imageSize = 0;
-  FILE* image = OpenImage(IMAGE_FILE_NAME, &imageSize);
+  FILE* image = OpenImage(options.imagePath, &imageSize);
   if (image == nullptr) {
-    std::printf("Cannot open %s\n", IMAGE_FILE_NAME);
+    std::printf("Cannot open %s\n", options.imagePath);
     return 1;
   }
   // The image is read 750 bytes at a time; a large buffer saves system calls.

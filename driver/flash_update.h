@@ -4,12 +4,10 @@
 
 #include <cstdio>
 
-constexpr const char* IMAGE_FILE_NAME = "image.uncompressed";
-
 // Runs the utility with the command line argv[0,argc), reading the prompt's
-// answers from input. Returns the process exit status: 0 flashed, 1 nothing
-// done (bad address, no input, no image file, no sockets library, no
-// connection), -1 the update run failed.
+// answers from input. Returns the process exit status: 0 flashed (or help or
+// version shown), 1 nothing done (bad usage, bad address, no input, no image
+// file, no sockets library, no connection), -1 the update run failed.
 int RunFlashUpdate(int argc, char** argv, FILE* input);
 
 #endif  // TCPFLASH_DRIVER_FLASH_UPDATE_H_

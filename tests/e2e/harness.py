@@ -126,9 +126,28 @@ def start_tool(args, cwd):
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
 
+# Options of the tool that take a value; they never count as arguments.
+_VALUE_OPTIONS = ("--image", "--progress")
+
+
+def _positional(args):
+    rest, it = [], iter(str(a) for a in args)
+    for a in it:
+        if a in _VALUE_OPTIONS:
+            next(it, None)
+        elif a in ("-h", "--help", "/?", "--version"):
+            return None  # the tool only prints its help or version
+        elif not (a.startswith("-") and len(a) > 1 and not a[1].isdigit()):
+            rest.append(a)
+    return rest
+
+
 def _check_target(args, stdin):
     # Never let the tool reach anything but a loopback port of the test's own:
     # a short address would be completed to 192.168.14.x.
+    args = _positional(args)
+    if args is None:
+        return
     if len(args) == 2:
         if str(args[0]) != "127.0.0.1":
             raise AssertionError("end-to-end tests only address 127.0.0.1, got %r" % (args[0],))

@@ -38,6 +38,29 @@ class EntryTest(unittest.TestCase):
                 self.assertEqual(out, console_text(BANNER + "Cannot open image.uncompressed\n"))
                 self.assertEqual(status, 1)
 
+    def test_image_named_on_the_command_line(self):
+        with workdir(image=None) as path, refusing_port() as port:
+            out, status = run_tool(["--image", "fw.bin", "127.0.0.1", port], cwd=path)
+            self.assertEqual(out, console_text(BANNER + "Cannot open fw.bin\n"))
+            self.assertEqual(status, 1)
+            with open(os.path.join(path, "fw.bin"), "wb") as f:
+                f.write(b"\x01" * 10)
+            out, status = run_tool(["127.0.0.1", "--image", "fw.bin", port], cwd=path)
+            self.assertEqual(out, console_text(BANNER + "Connecting to 127.0.0.1 port %d\r\n"
+                                               % port + "connect err\n" + "s error!\n"))
+
+    def test_help_version_and_bad_usage_touch_no_network(self):
+        for args in (["--help"], ["-h"], ["/?"]):
+            out, status = run_tool(args)
+            self.assertEqual(status, 0)
+            self.assertIn(console_text("usage: tcpflash"), out)
+            self.assertIn(console_text("Exit status:"), out)
+        out, status = run_tool(["--version"])
+        self.assertEqual(status, 0)
+        self.assertRegex(out, rb"^tcpflash \d+\.\d+\.\d+")
+        out, status = run_tool(["--frobnicate", "127.0.0.1", "1"])
+        self.assertEqual((out, status), (b"", 1))
+
     def test_prompt_asks_again_until_input_ends(self):
         # Words of 4 to 6 characters are asked for again; end of input stops.
         out, status = run_tool([], stdin=b"1.2.3\nabcd 10.0.1\n")
