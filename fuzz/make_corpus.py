@@ -2,20 +2,13 @@
 """Writes the seed corpora under fuzz/corpus/. The seeds are committed; rerun
 this only to change them."""
 import os
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+from harness import crc16  # noqa: E402  (one CRC for the tests and the seeds)
+
 START, END, ESC = 0xFE, 0xFF, 0xFD
-
-
-def crc16(data):
-    # CRC-16/GENIBUS, as the application frames carry it.
-    crc = 0xFFFF
-    for b in data:
-        crc ^= b << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else (crc << 1)
-            crc &= 0xFFFF
-    return crc ^ 0xFFFF
 
 
 assert crc16(b"123456789") == 0xD64E

@@ -16,6 +16,7 @@ socket the test opened itself. Every process has a hard timeout.
 import argparse
 import contextlib
 import os
+import random
 import re
 import socket
 import subprocess
@@ -76,6 +77,24 @@ def exit_status(status):
     """The process exit status the test sees for the program's return value
     (-1 arrives as 255, both natively and under Wine)."""
     return status & 0xFF
+
+
+def crc16(data):
+    """CRC-16/GENIBUS, as the application frames carry it."""
+    crc = 0xFFFF
+    for b in data:
+        crc ^= b << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
+            crc &= 0xFFFF
+    return crc ^ 0xFFFF
+
+
+def make_image(size=5000, seed=1):
+    """Random image bytes, a quarter of them values that need stuffing."""
+    rng = random.Random(seed)
+    return bytes(rng.choice((0xFD, 0xFE, 0xFF)) if rng.random() < 0.25 else rng.randrange(256)
+                 for _ in range(size))
 
 
 def sim_available():

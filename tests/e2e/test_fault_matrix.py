@@ -8,10 +8,9 @@ import os
 import unittest
 
 import harness
-from harness import console_text, run_tool, start_sim, workdir
-from test_update_run import test_image
+from harness import console_text, make_image, run_tool, start_sim, workdir
 
-IMAGE = test_image(200 * 750 + 123)  # long enough for a hang-up mid-image
+IMAGE = make_image(200 * 750 + 123)  # long enough for a hang-up mid-image
 
 # (step, mode the simulator reports first). The application steps need a
 # device in application mode; the loader's mode query and loader steps are

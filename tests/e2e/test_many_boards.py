@@ -6,14 +6,13 @@ import os
 import unittest
 
 import harness
-from harness import run_tool, start_sim, workdir
-from test_update_run import test_image
+from harness import make_image, run_tool, start_sim, workdir
 
 BOARDS = 16
 
 
 def flash_board(index):
-    image = test_image(1 << 20 if index % 2 else (1 << 20) + 17, seed=100 + index)
+    image = make_image(1 << 20 if index % 2 else (1 << 20) + 17, seed=100 + index)
     with workdir(image) as path:
         received_path = os.path.join(path, "received.bin")
         with start_sim(["--mode", "2", "--quiet", "--image-out", received_path],

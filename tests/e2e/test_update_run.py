@@ -3,25 +3,14 @@ on loopback, comparing the whole console output, the exit status and the
 image the simulator received."""
 
 import os
-import random
 import unittest
 
 import harness
-from harness import BANNER, console_text, run_tool, start_sim, start_tool, workdir
+from harness import (BANNER, console_text, crc16, make_image, run_tool, start_sim, start_tool,
+                     workdir)
 
 APP_VERSION = b"SIM01"
 LOADER_VERSION = "SIM-LOADER 1.0"
-
-
-def crc16(data):
-    """CRC-16/GENIBUS, as the application frames carry it."""
-    crc = 0xFFFF
-    for b in data:
-        crc ^= b << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
-            crc &= 0xFFFF
-    return crc ^ 0xFFFF
 
 
 def app_reply(seq, body):
@@ -64,18 +53,11 @@ def switch_to_loader():
             "ok\r\n" + "Connecting to Updateloader...")
 
 
-def test_image(size=5000, seed=1):
-    """Random bytes, a quarter of them values that need stuffing."""
-    rng = random.Random(seed)
-    return bytes(rng.choice((0xFD, 0xFE, 0xFF)) if rng.random() < 0.25 else rng.randrange(256)
-                 for _ in range(size))
-
-
 class UpdateRunTest(unittest.TestCase):
     def run_update(self, sim_args, image=None):
         """Runs the tool against a fresh simulator. Returns (output, status,
         received image or None, simulator status)."""
-        image = test_image() if image is None else image
+        image = make_image() if image is None else image
         with workdir(image) as path:
             received_path = os.path.join(path, "received.bin")
             with start_sim(["--image-out", received_path] + list(sim_args)) as sim:
@@ -95,7 +77,7 @@ class UpdateRunTest(unittest.TestCase):
         self.assertEqual(out, console_text(expected))
 
     def test_complete_run_from_application_mode(self):
-        image = test_image(7 * 750)  # a multiple of a block: closed by an empty frame
+        image = make_image(7 * 750)  # a multiple of a block: closed by an empty frame
         out, status, received, sim_status = self.run_update(["--mode", "1"], image)
         self.assertOutput(out, self.head() + mode_query() + switch_to_loader() + "Loop " +
                           mode_query() + "Device found 2\r\n" + loader_steps())
@@ -108,13 +90,13 @@ class UpdateRunTest(unittest.TestCase):
         self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" +
                           loader_steps())
         self.assertEqual(status, 0)
-        self.assertEqual(received, test_image())
+        self.assertEqual(received, make_image())
 
     def test_images_of_every_block_edge_arrive_intact(self):
         # Empty, one byte, around one and two blocks, and a large one.
         for size in (0, 1, 749, 750, 751, 1500, 300 * 750 + 7):
             with self.subTest(size=size):
-                image = test_image(size, seed=size)
+                image = make_image(size, seed=size)
                 _, status, received, sim_status = self.run_update(["--mode", "2", "--quiet"],
                                                                   image)
                 self.assertEqual(status, 0)
@@ -126,7 +108,7 @@ class UpdateRunTest(unittest.TestCase):
         # text must arrive as it is printed, not when the tool ends. After
         # "Connecting to Updateloader..." ten refused attempts 100 ms apart
         # still follow.
-        with workdir(test_image()) as path:
+        with workdir(make_image()) as path:
             with start_sim(["--mode", "1", "--no-loader"]) as sim:
                 tool = start_tool(["127.0.0.1", sim.port], cwd=path)
                 try:
@@ -156,7 +138,7 @@ class UpdateRunTest(unittest.TestCase):
                           app_version() + "Starte Update..." + "Write Update Command ok\n" +
                           loader_steps())
         self.assertEqual(status, 0)
-        self.assertEqual(received, test_image())
+        self.assertEqual(received, make_image())
 
     def test_loader_never_comes_up(self):
         out, status, _, _ = self.run_update(["--mode", "1", "--no-loader"])
@@ -176,14 +158,14 @@ class UpdateRunTest(unittest.TestCase):
         self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" +
                           loader_steps(polls=polls))
         self.assertEqual(status, 0)
-        self.assertEqual(received, test_image())
+        self.assertEqual(received, make_image())
 
     def test_unconfirmed_reset_is_only_reported(self):
         out, status, received, _ = self.run_update(["--mode", "2", "--refuse", "reset"])
         self.assertOutput(out, self.head() + mode_query() + "Device found 2\r\n" +
                           loader_steps(reset_status=1))
         self.assertEqual(status, 0)
-        self.assertEqual(received, test_image())
+        self.assertEqual(received, make_image())
 
     def test_device_hangs_up_at_the_reset(self):
         # A board that restarts at once: no confirmation, and the close
@@ -195,7 +177,7 @@ class UpdateRunTest(unittest.TestCase):
                           "\r\nDev reset\r\n" + "Timeout\r\n" + "Ack Frame received: 0\r\n" +
                           " Error Restarting Device\r\n" + "Close err\n")
         self.assertEqual(status, 0)
-        self.assertEqual(received, test_image())
+        self.assertEqual(received, make_image())
 
 
 if __name__ == "__main__":
