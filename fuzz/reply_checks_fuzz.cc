@@ -15,41 +15,41 @@
 
 namespace {
 
-// Shortest status and state replies; the product keeps these private.
-constexpr int kStatusMinLength = 10;
-constexpr int kStateMinLength = 4;
-
 void CheckAll(const uint8_t* reply, int n) {
-  const uint8_t kStatusTag[] = {0x2D, 0x04, 0x4E, 0x53, APP_QUERY_MODE};
   const int mode = StatusReplyMode(reply, n);
   FUZZ_CHECK(mode >= -1 && mode <= 255);
-  if (n >= kStatusMinLength && std::memcmp(reply + 4, kStatusTag, sizeof kStatusTag) == 0) {
-    FUZZ_CHECK(mode == reply[9]);
+  if (n >= STATUS_MIN_LENGTH && std::memcmp(reply + APP_TAG_AT, APP_REPLY_TAG, APP_TAG_SIZE) == 0 &&
+      reply[APP_COMMAND_AT] == APP_QUERY_MODE) {
+    FUZZ_CHECK(mode == reply[STATUS_MODE_AT]);
   } else {
     FUZZ_CHECK(mode == -1);
   }
 
   const int ready = StateReplyReady(reply, n);
   FUZZ_CHECK(ready >= -1 && ready <= 1);
-  FUZZ_CHECK(ready == (n >= kStateMinLength ? (reply[3] == 0x00 ? 1 : 0) : -1));
+  FUZZ_CHECK(ready == (n >= STATE_MIN_LENGTH ? (reply[STATE_AT] == STATE_READY ? 1 : 0) : -1));
 
   const bool ack = IsAcknowledgement(reply, n);
-  FUZZ_CHECK(ack == (n >= 6 && reply[4] == ACK_TYPE && reply[5] == 0x00));
+  FUZZ_CHECK(ack == (n >= ACK_MIN_LENGTH && reply[ACK_TYPE_AT] == ACK_TYPE &&
+                     reply[ACK_STATUS_AT] == 0x00));
 
   const DeviceRequest request = ParseRequest(reply, n);
   switch (request.kind) {
     case RequestKind::kApp: {
-      FUZZ_CHECK(n == COMMAND_FRAME_SIZE - 2);
-      FUZZ_CHECK(reply[0] == 0 && reply[1] == 0 && reply[3] == 0x05);
-      FUZZ_CHECK(request.sequence == reply[2] && request.command == reply[8]);
+      FUZZ_CHECK(n == APP_COMMAND_CONTENT_SIZE);
+      FUZZ_CHECK(reply[0] == 0 && reply[1] == 0 && reply[APP_LENGTH_AT] == APP_COMMAND_LENGTH);
+      FUZZ_CHECK(request.sequence == reply[APP_SEQUENCE_AT] &&
+                 request.command == reply[APP_COMMAND_AT]);
       const int crc = ComputeCrc16(reply, n - 2);
       FUZZ_CHECK(request.checkOk == (reply[9] == (crc >> 8) && reply[10] == (crc & 0xFF)));
       break;
     }
     case RequestKind::kLoader:
+      // The length decoded by hand: a second opinion on GetBigEndian16.
       FUZZ_CHECK(n >= 3 && (reply[0] << 8 | reply[1]) == n - 2);
-      FUZZ_CHECK(request.command == reply[2]);
-      FUZZ_CHECK(request.payload == reply + 3 && request.payloadLength == n - 3);
+      FUZZ_CHECK(request.command == reply[LOADER_COMMAND_AT]);
+      FUZZ_CHECK(request.payload == reply + LOADER_PAYLOAD_AT &&
+                 request.payloadLength == n - LOADER_PAYLOAD_AT);
       break;
     case RequestKind::kUnknown:
       FUZZ_CHECK(request.payload == nullptr && request.payloadLength == 0);

@@ -11,10 +11,6 @@ uint8_t sequenceCounter = 1;
 
 namespace {
 
-constexpr int STATUS_MIN_LENGTH = 10;
-constexpr int VERSION_FIRST_CHAR = 9;
-constexpr int VERSION_CHARS = 5;
-
 // Builds and sends one command frame; counted commands use up a sequence
 // number even when the send fails. Returns 0, or -1 after
 // "Socket Write Error\n".
@@ -33,17 +29,25 @@ int SendCommand(TcpEndpoint& endpoint, uint8_t command) {
 }  // namespace
 
 int BuildCommandFrame(uint8_t command, uint8_t seq, uint8_t* frame) {
-  const uint8_t plain[COMMAND_FRAME_SIZE] = {FRAME_START, 0x00, 0x00,    seq,  0x05, 0x2D,     0x03,
-                                             0x4E,        0x53, command, 0x00, 0x00, FRAME_END};
-  for (int i = 0; i < COMMAND_FRAME_SIZE; ++i) frame[i] = plain[i];
+  std::memset(frame, 0, COMMAND_FRAME_SIZE);
+  frame[0] = FRAME_START;
+  uint8_t* content = frame + 1;
+  content[APP_SEQUENCE_AT] = seq;
+  content[APP_LENGTH_AT] = APP_COMMAND_LENGTH;
+  std::memcpy(content + APP_TAG_AT, APP_COMMAND_TAG, APP_TAG_SIZE);
+  content[APP_COMMAND_AT] = command;
+  frame[COMMAND_FRAME_SIZE - 1] = FRAME_END;
   AppendCrc(frame, COMMAND_FRAME_SIZE);
   return EscapeFrame(frame, COMMAND_FRAME_SIZE);
 }
 
 int StatusReplyMode(const uint8_t* reply, int n) {
   if (n < STATUS_MIN_LENGTH) return -1;
-  if (std::memcmp(reply + 4, STATUS_REPLY_TAG, sizeof STATUS_REPLY_TAG) != 0) return -1;
-  return reply[9];
+  if (std::memcmp(reply + APP_TAG_AT, APP_REPLY_TAG, APP_TAG_SIZE) != 0 ||
+      reply[APP_COMMAND_AT] != APP_QUERY_MODE) {
+    return -1;
+  }
+  return reply[STATUS_MODE_AT];
 }
 
 int QueryDeviceMode(TcpEndpoint& endpoint) {
@@ -77,8 +81,9 @@ int RequestAppVersion(TcpEndpoint& endpoint) {
   PrintHexBytes(reply, n);
   // A short reply shows only the version characters it carried.
   std::printf("\r\nVersion ");
-  const int carried = n - VERSION_FIRST_CHAR;
-  PrintVersionText(reply + VERSION_FIRST_CHAR, carried < VERSION_CHARS ? carried : VERSION_CHARS);
+  const int carried = n - APP_VERSION_TEXT_AT;
+  PrintVersionText(reply + APP_VERSION_TEXT_AT,
+                   carried < APP_VERSION_CHARS ? carried : APP_VERSION_CHARS);
   std::printf("\r\n");
   return 0;
 }

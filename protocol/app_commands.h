@@ -5,20 +5,12 @@
 
 #include <cstdint>
 
+#include "protocol/wire_format.h"
+
 class TcpEndpoint;
 
-constexpr uint8_t APP_QUERY_MODE = 0x02;
-constexpr uint8_t APP_START_UPDATE = 0x03;
-constexpr uint8_t APP_VERSION = 0x09;
-
-constexpr int MODE_APPLICATION = 1;
-constexpr int MODE_UPDATELOADER = 2;
-
-// Decoded indexes 4 to 8 of the status reply to a mode query; the mode byte
-// follows them.
-constexpr uint8_t STATUS_REPLY_TAG[] = {0x2D, 0x04, 0x4E, 0x53, APP_QUERY_MODE};
-
-constexpr int COMMAND_FRAME_SIZE = 13;
+// A plain command frame: markers, content and its two check bytes.
+constexpr int COMMAND_FRAME_SIZE = APP_COMMAND_CONTENT_SIZE + 2;
 // A command frame on the wire: only the sequence number and the two check
 // bytes can need stuffing.
 constexpr int COMMAND_FRAME_MAX_RAW = COMMAND_FRAME_SIZE + 3;

@@ -2,27 +2,21 @@
 
 #include <cstring>
 
-#include "protocol/app_commands.h"
-#include "protocol/loader_commands.h"
-#include "protocol/reply.h"
+#include "protocol/wire_format.h"
 
 namespace {
 
-// The application frames' fixed bytes after the length byte.
-constexpr uint8_t kAppTag[] = {0x2D, 0x03, 0x4E, 0x53};
-
-// Builds an application reply 00 00 seq <len> body[0,n) crc crc as a raw
-// frame in out; n at most FRAME_LIMIT-7.
+// Builds an application reply 00 00 seq <n> body[0,n) crc crc as a raw frame
+// in out; n at most FRAME_LIMIT-8.
 int BuildAppReply(uint8_t seq, const uint8_t* body, int n, uint8_t* out) {
-  int len = 0;
-  out[len++] = FRAME_START;
-  out[len++] = 0x00;
-  out[len++] = 0x00;
-  out[len++] = seq;
-  out[len++] = static_cast<uint8_t>(n);
-  std::memcpy(out + len, body, static_cast<size_t>(n));
-  len += n;
-  len += 3;  // two check bytes and the end marker
+  out[0] = FRAME_START;
+  uint8_t* content = out + 1;
+  content[0] = 0x00;
+  content[1] = 0x00;
+  content[APP_SEQUENCE_AT] = seq;
+  content[APP_LENGTH_AT] = static_cast<uint8_t>(n);
+  std::memcpy(content + APP_TAG_AT, body, static_cast<size_t>(n));
+  const int len = 1 + APP_TAG_AT + n + 3;  // two check bytes and the end marker
   out[len - 1] = FRAME_END;
   AppendCrc(out, len);
   return EscapeFrame(out, static_cast<uint8_t>(len));
@@ -31,36 +25,43 @@ int BuildAppReply(uint8_t seq, const uint8_t* body, int n, uint8_t* out) {
 // Builds a loader reply <length> command body[0,n) as a raw frame in out; n
 // at most FRAME_LIMIT-5.
 int BuildLoaderReply(uint8_t command, const uint8_t* body, int n, uint8_t* out) {
-  const int length = n + 1;
-  int len = 0;
-  out[len++] = FRAME_START;
-  out[len++] = static_cast<uint8_t>(length >> 8);
-  out[len++] = static_cast<uint8_t>(length & 0xFF);
-  out[len++] = command;
-  std::memcpy(out + len, body, static_cast<size_t>(n));
-  len += n;
-  out[len++] = FRAME_END;
+  out[0] = FRAME_START;
+  uint8_t* content = out + 1;
+  PutBigEndian16(content + LOADER_LENGTH_AT, n + 1);
+  content[LOADER_COMMAND_AT] = command;
+  std::memcpy(content + LOADER_PAYLOAD_AT, body, static_cast<size_t>(n));
+  const int len = 1 + LOADER_PAYLOAD_AT + n + 1;
+  out[len - 1] = FRAME_END;
   return EscapeFrame(out, static_cast<uint8_t>(len));
+}
+
+// Body of a status or version reply: the reply tag, command, then value[0,n).
+int TaggedBody(uint8_t command, const void* value, int n, uint8_t* body) {
+  std::memcpy(body, APP_REPLY_TAG, APP_TAG_SIZE);
+  body[APP_TAG_SIZE] = command;
+  std::memcpy(body + APP_TAG_SIZE + 1, value, static_cast<size_t>(n));
+  return APP_TAG_SIZE + 1 + n;
 }
 
 }  // namespace
 
 DeviceRequest ParseRequest(const uint8_t* content, int n) {
   DeviceRequest request{RequestKind::kUnknown, 0, 0, false, nullptr, 0};
-  if (n == COMMAND_FRAME_SIZE - 2 && content[0] == 0 && content[1] == 0 && content[3] == 0x05 &&
-      std::memcmp(content + 4, kAppTag, sizeof kAppTag) == 0) {
+  if (n == APP_COMMAND_CONTENT_SIZE && content[0] == 0 && content[1] == 0 &&
+      content[APP_LENGTH_AT] == APP_COMMAND_LENGTH &&
+      std::memcmp(content + APP_TAG_AT, APP_COMMAND_TAG, APP_TAG_SIZE) == 0) {
     request.kind = RequestKind::kApp;
-    request.sequence = content[2];
-    request.command = content[8];
+    request.sequence = content[APP_SEQUENCE_AT];
+    request.command = content[APP_COMMAND_AT];
     const int crc = ComputeCrc16(content, n - 2);
-    request.checkOk = content[9] == (crc >> 8) && content[10] == (crc & 0xFF);
+    request.checkOk = GetBigEndian16(content + n - 2) == crc;
     return request;
   }
-  if (n >= 3 && (content[0] << 8 | content[1]) == n - 2) {
+  if (n >= LOADER_PAYLOAD_AT && GetBigEndian16(content + LOADER_LENGTH_AT) == n - 2) {
     request.kind = RequestKind::kLoader;
-    request.command = content[2];
-    request.payload = content + 3;
-    request.payloadLength = n - 3;
+    request.command = content[LOADER_COMMAND_AT];
+    request.payload = content + LOADER_PAYLOAD_AT;
+    request.payloadLength = n - LOADER_PAYLOAD_AT;
   }
   return request;
 }
@@ -71,16 +72,13 @@ int BuildAckReply(uint8_t seq, uint8_t status, uint8_t* out) {
 }
 
 int BuildStatusReply(uint8_t seq, uint8_t mode, uint8_t* out) {
-  uint8_t body[sizeof STATUS_REPLY_TAG + 1];
-  std::memcpy(body, STATUS_REPLY_TAG, sizeof STATUS_REPLY_TAG);
-  body[sizeof STATUS_REPLY_TAG] = mode;
-  return BuildAppReply(seq, body, sizeof body, out);
+  uint8_t body[APP_TAG_SIZE + 2];
+  return BuildAppReply(seq, body, TaggedBody(APP_QUERY_MODE, &mode, 1, body), out);
 }
 
 int BuildAppVersionReply(const char* version, uint8_t* out) {
-  uint8_t body[] = {0x2D, 0x04, 0x4E, 0x53, APP_VERSION, 0, 0, 0, 0, 0};
-  std::memcpy(body + 5, version, 5);
-  return BuildAppReply(0x00, body, sizeof body, out);
+  uint8_t body[APP_TAG_SIZE + 1 + APP_VERSION_CHARS];
+  return BuildAppReply(0x00, body, TaggedBody(APP_VERSION, version, APP_VERSION_CHARS, body), out);
 }
 
 int BuildLoaderVersionReply(const char* text, uint8_t* out) {
@@ -94,6 +92,9 @@ int BuildStateReply(uint8_t state, uint8_t* out) {
 }
 
 int BuildResetReply(uint8_t status, uint8_t* out) {
-  const uint8_t body[] = {0x00, ACK_TYPE, status};
+  // The acknowledgement's positions, as in the application command set.
+  uint8_t body[ACK_MIN_LENGTH - LOADER_PAYLOAD_AT] = {};
+  body[ACK_TYPE_AT - LOADER_PAYLOAD_AT] = ACK_TYPE;
+  body[ACK_STATUS_AT - LOADER_PAYLOAD_AT] = status;
   return BuildLoaderReply(LOADER_DEVICE_RESET, body, sizeof body, out);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "frame/frame_codec.h"
+#include "protocol/wire_format.h"
 
 // Every reply is built as a plain frame of at most FRAME_LIMIT bytes, so its
 // raw form fits this many bytes.

@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr int STATE_MIN_LENGTH = 4;
-constexpr int LOADER_VERSION_FIRST_CHAR = 3;
-
 struct FixedFrame {
   uint8_t command;
   uint8_t len;
@@ -41,11 +38,12 @@ const uint8_t* FixedLoaderFrame(uint8_t command, int* len) {
 }
 
 int BuildDataFrame(const uint8_t* block, int n, uint8_t* frame) {
-  const int length = n + 1;
+  uint8_t length[2];
+  PutBigEndian16(length, n + 1);
   int out = 0;
   frame[out++] = FRAME_START;
-  out += StuffByte(static_cast<uint8_t>(length >> 8), frame + out);
-  out += StuffByte(static_cast<uint8_t>(length & 0xFF), frame + out);
+  out += StuffByte(length[0], frame + out);
+  out += StuffByte(length[1], frame + out);
   frame[out++] = LOADER_DATA;
   out += StuffBytes(block, n, frame + out);
   frame[out++] = FRAME_END;
@@ -68,7 +66,7 @@ int RequestLoaderVersion(TcpEndpoint& endpoint) {
   const int n = ReadReply(endpoint, reply);
   if (n <= 0) return -1;
   std::printf("\r\nUpdateloader Version received: ");
-  PrintVersionText(reply + LOADER_VERSION_FIRST_CHAR, n - LOADER_VERSION_FIRST_CHAR);
+  PrintVersionText(reply + LOADER_VERSION_TEXT_AT, n - LOADER_VERSION_TEXT_AT);
   return 0;
 }
 
@@ -100,7 +98,7 @@ int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size) {
 
 int StateReplyReady(const uint8_t* reply, int n) {
   if (n < STATE_MIN_LENGTH) return -1;
-  return reply[3] == 0x00 ? 1 : 0;
+  return reply[STATE_AT] == STATE_READY ? 1 : 0;
 }
 
 int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {

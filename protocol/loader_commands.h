@@ -6,16 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-class TcpEndpoint;
+#include "protocol/wire_format.h"
 
-constexpr uint8_t LOADER_CLOSE = 0x01;
-constexpr uint8_t LOADER_DATA = 0x03;
-constexpr uint8_t LOADER_START_FLASH = 0x04;
-constexpr uint8_t LOADER_RESET_FLASHDATA = 0x05;
-constexpr uint8_t LOADER_DEVICE_STATE = 0x06;
-constexpr uint8_t LOADER_DEVICE_RESET = 0x07;
-constexpr uint8_t LOADER_SET_OFFSET = 0x08;
-constexpr uint8_t LOADER_VERSION = 0x09;
+class TcpEndpoint;
 
 // Image bytes per data frame, and the largest data frame on the wire: every
 // image byte stuffed, behind length bytes that never need it.

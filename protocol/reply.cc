@@ -12,7 +12,7 @@ int ReadReply(TcpEndpoint& endpoint, uint8_t* reply) {
 }
 
 bool IsAcknowledgement(const uint8_t* reply, int n) {
-  return n >= ACK_MIN_LENGTH && reply[4] == ACK_TYPE && reply[5] == 0x00;
+  return n >= ACK_MIN_LENGTH && reply[ACK_TYPE_AT] == ACK_TYPE && reply[ACK_STATUS_AT] == 0x00;
 }
 
 void PrintHexBytes(const uint8_t* reply, int n) {

@@ -4,14 +4,12 @@
 
 #include <cstdint>
 
+#include "protocol/wire_format.h"
+
 class TcpEndpoint;
 
 constexpr int REPLY_BUFFER_SIZE = 256;
 constexpr unsigned REPLY_IDLE_LIMIT = 1000;
-
-// Acknowledgement: ACK_TYPE at decoded index 4, status 0x00 at index 5.
-constexpr uint8_t ACK_TYPE = 0x18;
-constexpr int ACK_MIN_LENGTH = 6;
 
 // Reads one reply frame into reply[0,REPLY_BUFFER_SIZE) and decodes it in
 // place. Returns the decoded length n (reply[0,n) holds the content); 0 or
