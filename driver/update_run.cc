@@ -60,6 +60,9 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize) {
     // A refused switch leaves the loader steps to run on this connection.
     if (StartUpdateMode(endpoint) >= 0) {
       std::printf("ok\r\n");
+      // The one early end without Close and WSACleanup: every attempt that
+      // failed has already closed its own socket, and the application's
+      // connection was closed before the first one, so nothing is left open.
       if (ReconnectToLoader(endpoint) != 0) return -1;
       mode = QueryDeviceMode(endpoint);
       if (mode != MODE_UPDATELOADER) return Abandon(endpoint, "Error starting Updateloader\r\n");
