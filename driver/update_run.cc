@@ -60,9 +60,10 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize) {
     // A refused switch leaves the loader steps to run on this connection.
     if (StartUpdateMode(endpoint) >= 0) {
       std::printf("ok\r\n");
-      // The one early end without Close and WSACleanup: every attempt that
-      // failed has already closed its own socket, and the application's
-      // connection was closed before the first one, so nothing is left open.
+      // The one early end without Close and WSACleanup: the application's
+      // connection was closed before the first attempt and every failed
+      // attempt closed its own socket, so no socket is left; the process
+      // ends right after, which releases the sockets library.
       if (ReconnectToLoader(endpoint) != 0) return -1;
       mode = QueryDeviceMode(endpoint);
       if (mode != MODE_UPDATELOADER) return Abandon(endpoint, "Error starting Updateloader\r\n");
