@@ -3,6 +3,7 @@
 #ifndef TCPFLASH_FRAME_FRAME_RECEIVER_H_
 #define TCPFLASH_FRAME_FRAME_RECEIVER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,11 @@
 
 // Size of the working chunk of one read, and so the largest maxLen.
 constexpr int RECEIVE_CHUNK_SIZE = 256;
+
+// Longest a ReceiveFrame call goes on without completing a frame, however
+// many bytes arrive meanwhile: a peer that babbles or trickles bytes keeps
+// resetting the idle count, and this ends its wait all the same.
+constexpr int REPLY_DEADLINE_MS = 10000;
 
 // Bytes that arrived after the end of a frame, handed to the next call before
 // anything new is read. One store for the whole process: it survives a
@@ -26,13 +32,17 @@ extern CarryOverStore CarryOver;
 // empty read). Bytes before a FRAME_START are dropped; a second FRAME_START
 // restarts the frame; a frame that outgrows maxLen is discarded and hunting
 // resumes. Gives up when the number of consecutive empty reads exceeds
-// maxIdle. out must hold maxLen bytes, 2 <= maxLen <= RECEIVE_CHUNK_SIZE.
-// Returns the raw length (2 to maxLen) with out[0] == FRAME_START and
-// out[length-1] == FRAME_END; -1 after printing "Timeout\r\n"; -1 silently
-// for a maxLen out of range.
+// maxIdle, or when deadlineMs have passed since the call began (checked after
+// each chunk that completed no frame; 0 or less gives up after the first).
+// out must hold maxLen bytes, 2 <= maxLen <= RECEIVE_CHUNK_SIZE. Returns the
+// raw length (2 to maxLen) with out[0] == FRAME_START and out[length-1] ==
+// FRAME_END; -1 after printing "Timeout\r\n"; -1 silently for a maxLen out
+// of range.
 template <typename Source>
-int ReceiveFrame(Source& source, uint8_t* out, int maxLen, unsigned maxIdle) {
+int ReceiveFrame(Source& source, uint8_t* out, int maxLen, unsigned maxIdle,
+                 int deadlineMs = REPLY_DEADLINE_MS) {
   if (maxLen < 2 || maxLen > RECEIVE_CHUNK_SIZE) return -1;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
   uint8_t chunk[RECEIVE_CHUNK_SIZE];
   bool inFrame = false;
   int stored = 0;
@@ -74,7 +84,7 @@ int ReceiveFrame(Source& source, uint8_t* out, int maxLen, unsigned maxIdle) {
       }
     }
 
-    if (++idle > maxIdle) {
+    if (++idle > maxIdle || std::chrono::steady_clock::now() >= giveUp) {
       std::printf("Timeout\r\n");
       return -1;
     }

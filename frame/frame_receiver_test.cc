@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -29,6 +32,46 @@ class ScriptedSource {
 
  private:
   std::deque<Bytes> reads_;
+};
+
+// A peer that keeps sending: after every pauseMs, each read brings the next
+// bytesPerRead bytes of a pattern repeated over and over, or nothing for the
+// emptyReads reads that follow each read with bytes. After 20 s it falls
+// silent, so that even a receiver without a deadline ends (by its idle count)
+// and the test fails instead of hanging.
+class PacedSource {
+ public:
+  PacedSource(Bytes pattern, int bytesPerRead, int emptyReads, int pauseMs)
+      : pattern_(std::move(pattern)),
+        bytesPerRead_(bytesPerRead),
+        emptyReads_(emptyReads),
+        pauseMs_(pauseMs),
+        silentFrom_(std::chrono::steady_clock::now() + std::chrono::seconds(20)) {}
+
+  int Receive(uint8_t* buffer, int length) {
+    if (pauseMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
+    if (std::chrono::steady_clock::now() >= silentFrom_) return 0;
+    if (quiet_ > 0) {
+      --quiet_;
+      return 0;
+    }
+    quiet_ = emptyReads_;
+    const int n = std::min(bytesPerRead_, length);
+    for (int i = 0; i < n; ++i) buffer[i] = pattern_[next_++ % pattern_.size()];
+    bytes += static_cast<size_t>(n);
+    return n;
+  }
+
+  size_t bytes = 0;  // handed out so far
+
+ private:
+  Bytes pattern_;
+  int bytesPerRead_;
+  int emptyReads_;
+  int pauseMs_;
+  std::chrono::steady_clock::time_point silentFrom_;
+  int quiet_ = 0;
+  size_t next_ = 0;
 };
 
 // The stream cut into reads of four bytes, as the endpoint delivers it.
@@ -137,6 +180,59 @@ TEST_F(FrameReceiverTest, IdleLimitCountsEmptyReadsExactly) {
   EXPECT_EQ(result, -1);
   EXPECT_EQ(partial.calls, 1 + 1000);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Timeout\r\nTimeout\r\n");
+}
+
+// Bytes that keep coming keep the idle count low; the deadline still ends
+// the call.
+TEST_F(FrameReceiverTest, PeerThatNeverCompletesAFrameMeetsTheDeadline) {
+  Bytes overlong(300, 0x41);
+  overlong.front() = 0xFE;
+  struct Case {
+    const char* what;
+    Bytes pattern;
+    int bytesPerRead;
+    int emptyReads;
+    int pauseMs;
+  };
+  const Case cases[] = {
+      {"babbling, no start marker", {0x41, 0xFF}, 4, 0, 0},
+      {"babbling, frames too long", overlong, 4, 0, 0},
+      {"babbling, frames restarted", {0xFE, 0x01, 0x02}, 4, 0, 0},
+      {"trickling", {0xFE, 0x41}, 1, 50, 1},
+  };
+  const int deadlineMs = 400;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CarryOver.count = 0;
+    PacedSource source(c.pattern, c.bytesPerRead, c.emptyReads, c.pauseMs);
+    uint8_t out[256];
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    const int n = ReceiveFrame(source, out, 256, 1000, deadlineMs);
+    const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Timeout\r\n");
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(CarryOver.count, 0);
+    EXPECT_GT(source.bytes, 0u) << "the peer was heard";
+    EXPECT_GE(tookMs, deadlineMs);
+    // A generous bound: it catches a call that goes on for ever.
+    EXPECT_LT(tookMs, deadlineMs + 5000);
+  }
+}
+
+TEST_F(FrameReceiverTest, FrameCompletedBeforeTheDeadlineIsReturned) {
+  // Junk, then a frame, one byte per read with a pause before each: done in
+  // some 25 ms, the deadline lies far beyond.
+  Bytes stream(20, 0x41);
+  const Bytes frame = {0xFE, 0x01, 0x02, 0xFF};
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  PacedSource source(stream, 1, 0, 1);
+  uint8_t out[256];
+  const int n = ReceiveFrame(source, out, 256, 1000, 5000);
+  ASSERT_EQ(n, 4);
+  EXPECT_EQ(Bytes(out, out + n), frame);
 }
 
 TEST_F(FrameReceiverTest, TimeoutEmptiesCarryOver) {

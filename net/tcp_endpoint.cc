@@ -1,9 +1,12 @@
 #include "net/tcp_endpoint.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Copies src into dst[0,max] when it has at most max characters.
 bool CopyBounded(char* dst, const char* src, int max) {
@@ -26,6 +29,73 @@ int WaitReadable(SOCKET s, long waitMicroseconds) {
   return select(static_cast<int>(s + 1), &readable, nullptr, nullptr, &wait);
 }
 
+// Microseconds from now until deadline, 0 when it has passed.
+long long MicrosecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+  return left.count() > 0 ? left.count() : 0;
+}
+
+Clock::time_point DeadlineIn(int milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(milliseconds > 0 ? milliseconds : 0);
+}
+
+// Waits at most waitMicroseconds for s to take bytes, or for a connect on it
+// to end. With failed given, a connect that failed ends the wait too: Windows
+// reports that in the except set, and *failed is then true (POSIX reports it
+// as writable with SO_ERROR set). Returns what select returns: above 0 ready,
+// 0 not in time, below 0 failed.
+int WaitWritable(SOCKET s, long long waitMicroseconds, bool* failed) {
+  fd_set writable;
+  fd_set broken;
+  FD_ZERO(&writable);
+  FD_ZERO(&broken);
+  FD_SET(s, &writable);
+  FD_SET(s, &broken);
+  timeval wait{};
+  wait.tv_sec = static_cast<decltype(wait.tv_sec)>(waitMicroseconds / 1000000);
+  wait.tv_usec = static_cast<decltype(wait.tv_usec)>(waitMicroseconds % 1000000);
+  const int ready = select(static_cast<int>(s + 1), nullptr, &writable,
+                           failed != nullptr ? &broken : nullptr, &wait);
+  if (ready > 0 && failed != nullptr) *failed = FD_ISSET(s, &broken) != 0;
+  return ready;
+}
+
+int MakeNonBlocking(SOCKET s) {
+  u_long on = 1;
+  return ioctlsocket(s, FIONBIO, &on) == 0 ? 0 : -1;
+}
+
+// Connects the fresh socket s to target, waiting at most waitMs. Returns 0
+// connected, -1 refused, failed or not connected in time.
+int ConnectWithin(SOCKET s, const sockaddr_in& target, int waitMs) {
+  if (MakeNonBlocking(s) != 0) return -1;
+  const Clock::time_point deadline = DeadlineIn(waitMs);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
+  const int error = WSAGetLastError();
+  if (error != WSAEWOULDBLOCK && error != WSAEINTR) return -1;
+  for (;;) {
+    bool failed = false;
+    const long long left = MicrosecondsUntil(deadline);
+    const int ready = WaitWritable(s, left, &failed);
+    if (ready == 0) {
+      // A wait that ended a little early goes on with what is left.
+      if (left > 0 && MicrosecondsUntil(deadline) > 0) continue;
+      return -1;
+    }
+    if (ready < 0) {
+      if (WSAGetLastError() == WSAEINTR) continue;
+      return -1;
+    }
+    if (failed) return -1;
+    int socketError = 0;
+    socklen_t length = sizeof socketError;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socketError), &length) != 0) {
+      return -1;
+    }
+    return socketError == 0 ? 0 : -1;
+  }
+}
+
 }  // namespace
 
 TcpEndpoint::TcpEndpoint()
@@ -40,7 +110,9 @@ TcpEndpoint::TcpEndpoint()
       verbose(0),
       hostEntry(nullptr),
       remoteAddr(),
-      localAddr() {
+      localAddr(),
+      connectTimeoutMs(CONNECT_TIMEOUT_MS),
+      sendStallLimitMs(SEND_STALL_LIMIT_MS) {
   startupError = WSAStartup(MAKEWORD(1, 1), &wsaData);
 }
 
@@ -83,8 +155,7 @@ int TcpEndpoint::Connect() {
     std::printf("s err\n");
     return -1;
   }
-  if (connect(dataSocket, reinterpret_cast<const sockaddr*>(&remoteAddr), sizeof remoteAddr) ==
-      SOCKET_ERROR) {
+  if (ConnectWithin(dataSocket, remoteAddr, connectTimeoutMs) != 0) {
     std::printf("connect err\n");
     CloseSocket(&dataSocket);
     return -1;
@@ -93,13 +164,33 @@ int TcpEndpoint::Connect() {
 }
 
 int TcpEndpoint::Send(const uint8_t* data, int length) {
+  // The common case costs one send: the clock is read and select called only
+  // while the connection takes nothing.
+  bool stalled = false;
+  Clock::time_point giveUp;
   while (length > 0) {
     if (dataSocket == INVALID_SOCKET) return -1;
     const int sent =
         static_cast<int>(send(dataSocket, reinterpret_cast<const char*>(data), length, 0));
-    if (sent <= 0) return -1;
-    data += sent;
-    length -= sent;
+    if (sent > 0) {
+      data += sent;
+      length -= sent;
+      stalled = false;
+      continue;
+    }
+    if (sent == 0) return -1;
+    const int error = WSAGetLastError();
+    if (error == WSAEINTR) continue;
+    if (error != WSAEWOULDBLOCK) return -1;
+    if (!stalled) {
+      stalled = true;
+      giveUp = DeadlineIn(sendStallLimitMs);
+    }
+    const long long left = MicrosecondsUntil(giveUp);
+    if (left == 0) return -1;
+    // Ready or not, the next send tells; a wait that ended early is resumed
+    // there, and one that ran out finds no time left.
+    if (WaitWritable(dataSocket, left, nullptr) < 0 && WSAGetLastError() != WSAEINTR) return -1;
   }
   return 0;
 }
@@ -114,6 +205,11 @@ int TcpEndpoint::ReceiveBlock(uint8_t* buffer, int length, int waitMs) {
   if (WaitReadable(dataSocket, waitMs * 1000L) <= 0) return 0;
   const int got = static_cast<int>(recv(dataSocket, reinterpret_cast<char*>(buffer), length, 0));
   if (got > 0) return got;
+  if (got < 0) {
+    // Readable yet nothing to take (or interrupted): an empty read, not an end.
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK || error == WSAEINTR) return 0;
+  }
   if (got == 0 && verbose != 0) std::printf("client disconnected...\n");
   CloseSocket(&dataSocket);
   return -1;
@@ -156,6 +252,10 @@ int TcpEndpoint::Accept() {
   if (PollAccept() == 1) return 1;
   dataSocket = accept(listenSocket, nullptr, nullptr);
   if (dataSocket == INVALID_SOCKET) return -4;
+  if (MakeNonBlocking(dataSocket) != 0) {
+    CloseSocket(&dataSocket);
+    return -4;
+  }
   sockaddr_in peer{};
   socklen_t peerLength = sizeof peer;
   if (getpeername(dataSocket, reinterpret_cast<sockaddr*>(&peer), &peerLength) < 0) return -5;

@@ -12,6 +12,15 @@
 // device to about a thousand times this value.
 constexpr int RECEIVE_WAIT_MS = 5;
 
+// Longest wait for one connection attempt; an attempt not answered in that
+// time fails like a refused one. The default of connectTimeoutMs.
+constexpr int CONNECT_TIMEOUT_MS = 5000;
+
+// Longest time a Send may wait while the connection takes no byte at all; a
+// peer that reads slowly but steadily never reaches it. The default of
+// sendStallLimitMs.
+constexpr int SEND_STALL_LIMIT_MS = 60000;
+
 // Longest texts SetTarget stores.
 constexpr int HOST_NAME_MAX_CHARS = 254;
 constexpr int ADDRESS_MAX_CHARS = 20;
@@ -30,13 +39,17 @@ class TcpEndpoint {
   int SetTarget(const char* hostName, const char* address, int port);
 
   // Opens a new data socket to the stored target; only the low 16 bits of the
-  // port count. Returns 0 connected; -3 the address text is no IPv4 address
-  // ("s err\n"); -1 no socket ("s err\n") or no connection ("connect err\n"),
-  // the failed socket already closed.
+  // port count. Waits at most connectTimeoutMs for the connection. Returns 0
+  // connected; -3 the address text is no IPv4 address ("s err\n"); -1 no
+  // socket ("s err\n") or no connection, refused or not made in time
+  // ("connect err\n"), the failed socket already closed. The data socket is
+  // non-blocking: every wait on it happens in this class, with a bound.
   int Connect();
 
-  // Sends data[0,length) whole, continuing short writes. Returns 0 when every
-  // byte went out (or length <= 0), -1 when a send failed or no socket is open.
+  // Sends data[0,length) whole, continuing short writes and waiting while the
+  // connection takes nothing. Returns 0 when every byte went out (or
+  // length <= 0); -1 when a send failed, no socket is open, or the connection
+  // took no byte for sendStallLimitMs (some bytes may have gone out by then).
   int Send(const uint8_t* data, int length);
 
   // Reads up to 4 bytes into buffer[0,4), whatever length says; buffer must
@@ -59,9 +72,10 @@ class TcpEndpoint {
   // listening; -1 no socket; -2 bind failed; -3 listen failed.
   int Listen();
 
-  // Takes a waiting connection as the data socket. Returns 0 accepted (and
-  // peerAddress set); 1 none waiting; -4 accept failed; -5 the peer's address
-  // cannot be read.
+  // Takes a waiting connection as the data socket, in non-blocking mode like
+  // Connect's. Returns 0 accepted (and peerAddress set); 1 none waiting; -4
+  // accept failed (or the socket could not be made non-blocking, and is
+  // closed); -5 the peer's address cannot be read.
   int Accept();
 
   // Returns 1 when no connection is waiting on the listening socket within
@@ -93,6 +107,10 @@ class TcpEndpoint {
   HOSTENT* hostEntry;
   sockaddr_in remoteAddr;
   sockaddr_in localAddr;
+  // Bounds of the waits, CONNECT_TIMEOUT_MS and SEND_STALL_LIMIT_MS from
+  // construction; tests and the simulator set their own. Negative counts as 0.
+  int connectTimeoutMs;
+  int sendStallLimitMs;
 
  private:
   void CloseSocket(SOCKET* s);

@@ -3,13 +3,58 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "tests/loopback_peer.h"
 
 namespace {
+
+using std::chrono::milliseconds;
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A pattern that shows a lost, doubled or reordered block.
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  return data;
+}
+
+// Hangs up on the peer of a test's send unless disarmed (destroyed) within
+// limitMs: a send that ignored its stall limit then fails late instead of
+// hanging the test.
+class Watchdog {
+ public:
+  Watchdog(TcpEndpoint& receiver, int limitMs)
+      : thread_([this, &receiver, limitMs] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!disarmed_.wait_for(lock, milliseconds(limitMs), [this] { return done_; })) {
+            receiver.CloseData();
+          }
+        }) {}
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    disarmed_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable disarmed_;
+  bool done_ = false;
+  std::thread thread_;  // last: starts once the rest is made
+};
 
 // A listener on a free loopback port and a client endpoint aimed at it.
 class LoopbackTest : public ::testing::Test {
@@ -82,6 +127,60 @@ TEST_F(LoopbackTest, LargeSendArrivesWholeAndInOrder) {
       client.Send(reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size())), 0);
   EXPECT_EQ(client.Send(reinterpret_cast<const uint8_t*>(data.data()), 0), 0);
   client.Close();
+  reader.join();
+  EXPECT_TRUE(got == data) << "received " << got.size() << " of " << data.size() << " bytes";
+}
+
+TEST_F(LoopbackTest, SendIntoAPeerThatNeverReadsFailsAfterTheStallLimit) {
+  ConnectPair();
+  // Both ends: the tool's connected socket and the simulator's accepted one.
+  TcpEndpoint* const senders[] = {&client, &server};
+  // Far more than the socket buffers of a connection nobody reads from hold.
+  static const std::string data = Pattern(32 << 20);
+  for (TcpEndpoint* sender : senders) {
+    SCOPED_TRACE(sender == &client ? "connected socket" : "accepted socket");
+    sender->sendStallLimitMs = 300;
+    Watchdog watchdog(sender == &client ? server : client, 20000);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        sender->Send(reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size())),
+        -1);
+    const long long tookMs = MillisecondsSince(start);
+    EXPECT_GE(tookMs, 300);
+    // Without the limit the send would wait for ever; the margin is for a
+    // loaded machine.
+    EXPECT_LT(tookMs, 10000);
+  }
+}
+
+TEST_F(LoopbackTest, SendOutlastsReadingPausesShorterThanTheStallLimit) {
+  ConnectPair();
+  // The reader stops three times for 800 ms, 2400 ms in all: each pause is
+  // well inside the limit, their sum is not, and the send must still go
+  // through, because the limit counts only time without progress.
+  const int pauseMs = 800;
+  const int pauses = 3;
+  client.sendStallLimitMs = 2000;
+  const std::string data = Pattern(64 << 20);
+  std::string got;
+  std::thread reader([&] {
+    static uint8_t block[65536];
+    for (int round = 0; round <= pauses; ++round) {
+      if (round < pauses) Sleep(pauseMs);
+      const size_t goal = round < pauses ? got.size() + (1 << 20) : data.size();
+      while (got.size() < goal) {
+        const int n = server.ReceiveBlock(block, sizeof block, 5000);
+        if (n <= 0) return;
+        got.append(reinterpret_cast<char*>(block), static_cast<size_t>(n));
+      }
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(
+      client.Send(reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size())), 0);
+  // The socket buffers hold far less than 64 MiB, so the send cannot have
+  // ended before the last pause did.
+  EXPECT_GE(MillisecondsSince(start), pauseMs * pauses);
   reader.join();
   EXPECT_TRUE(got == data) << "received " << got.size() << " of " << data.size() << " bytes";
 }
@@ -167,9 +266,76 @@ TEST(TcpEndpointTest, ConnectFailures) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "s err\ns err\nconnect err\n");
 }
 
+// Every attempt that makes no connection ends the same way, whether the peer
+// refuses at once or never answers.
+TEST(TcpEndpointTest, ConnectAttemptsEndWithinTheirTimeOut) {
+  // A listener with a backlog of 1 that never accepts: once its queue is
+  // full, the system drops further connection requests without an answer.
+  TcpEndpoint listener;
+  ASSERT_EQ(listener.SetTarget("", "", 0), 0);
+  ASSERT_EQ(listener.Listen(), 0);
+  const int fullPort = listener.LocalPort();
+  testing::internal::CaptureStdout();
+  TcpEndpoint fillers[8];
+  int queued = 0;
+  for (TcpEndpoint& filler : fillers) {
+    filler.connectTimeoutMs = 300;
+    ASSERT_EQ(filler.SetTarget("", "127.0.0.1", fullPort), 0);
+    if (filler.Connect() != 0) break;
+    ++queued;
+  }
+  EXPECT_LT(queued, 8) << "the accept queue never filled";
+
+  // A port nobody listens on: take a free one and release it again.
+  TcpEndpoint probe;
+  probe.SetTarget("", "", 0);
+  ASSERT_EQ(probe.Listen(), 0);
+  const int refusingPort = probe.LocalPort();
+  probe.Close();
+
+  struct Case {
+    const char* what;
+    int port;
+    int timeoutMs;
+    long long atLeastMs;
+    long long belowMs;  // generous: catches a wait that ignores the time-out
+  };
+  const Case cases[] = {
+      {"no answer", fullPort, 1000, 1000, 5000},
+      {"refused", refusingPort, 30000, 0, 5000},
+  };
+  TcpEndpoint endpoint;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(endpoint.SetTarget("", "127.0.0.1", c.port), 0);
+    endpoint.connectTimeoutMs = c.timeoutMs;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(endpoint.Connect(), -1);
+    const long long tookMs = MillisecondsSince(start);
+    EXPECT_GE(tookMs, c.atLeastMs);
+    EXPECT_LT(tookMs, c.belowMs);
+    EXPECT_EQ(endpoint.dataSocket, INVALID_SOCKET) << "the failed socket is closed at once";
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "connect err\nconnect err\nconnect err\n");
+
+  // Once the listener takes the queued connections, the same endpoint connects.
+  for (int i = 0; i < queued; ++i) {
+    ASSERT_EQ(AcceptWaiting(listener), 0);
+    listener.CloseData();
+  }
+  ASSERT_EQ(endpoint.SetTarget("", "127.0.0.1", fullPort), 0);
+  endpoint.connectTimeoutMs = 10000;
+  EXPECT_EQ(endpoint.Connect(), 0);
+  endpoint.Close();
+  for (TcpEndpoint& filler : fillers) filler.Close();
+  listener.Close();
+}
+
 TEST(TcpEndpointTest, FreshEndpoint) {
   TcpEndpoint endpoint;
   EXPECT_STREQ(endpoint.peerAddress, "---");
+  EXPECT_EQ(endpoint.connectTimeoutMs, 5000);
+  EXPECT_EQ(endpoint.sendStallLimitMs, 60000);
   EXPECT_EQ(endpoint.Close(), 0);
   EXPECT_EQ(endpoint.Accept(), -4) << "no Listen before";
   uint8_t buffer[4];

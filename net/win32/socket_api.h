@@ -9,4 +9,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+// A Windows process's sockets are handles, never the numbers of its standard
+// streams, so there is nothing to reserve. Returns 0.
+inline int ReserveStandardStreams() { return 0; }
+
 #endif  // TCPFLASH_NET_WIN32_SOCKET_API_H_
