@@ -44,7 +44,8 @@ struct Collector : FrameSink {
 
 // A decoder with its own storage.
 struct Decoder {
-  explicit Decoder(int capacity = kCapacity) : storage(static_cast<size_t>(capacity) + 1), decoder(storage.data(), capacity) {}
+  explicit Decoder(int capacity = kCapacity)
+      : storage(static_cast<size_t>(capacity) + 1), decoder(storage.data(), capacity) {}
   int Feed(const Bytes& data, FrameSink& sink) {
     return decoder.Feed(data.data(), static_cast<int>(data.size()), sink);
   }

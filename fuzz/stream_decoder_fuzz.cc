@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "frame/frame_codec.h"
-#include "fuzz/fuzz_check.h"
 #include "frame/frame_stream_decoder.h"
+#include "fuzz/fuzz_check.h"
 #include "protocol/device_peer.h"
 
 namespace {

@@ -80,8 +80,7 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
     case Step::kLoaderQuery:
       len = BuildAckReply(request.sequence, status, reply);
       if (!refused) {
-        followLen =
-            BuildStatusReply(request.sequence, static_cast<uint8_t>(reportedMode_), follow);
+        followLen = BuildStatusReply(request.sequence, static_cast<uint8_t>(reportedMode_), follow);
       }
       break;
     case Step::kAppVersion:

@@ -33,8 +33,7 @@ class DeviceAnswers {
   // a board that has gone silent; the command still takes effect (an image
   // block is still stored) but nothing is handed to out and a switch is not
   // started.
-  void Answer(Step step, const DeviceRequest& request, bool refused, bool answers,
-              ReplySink& out);
+  void Answer(Step step, const DeviceRequest& request, bool refused, bool answers, ReplySink& out);
 
   // True once when the connection that just ended acknowledged the switch:
   // the loader is due (the caller decides whether it comes).

@@ -98,6 +98,9 @@ int DeviceSim::Start() {
 bool DeviceSim::Expired() const { return stopRequested_ || Clock::now() >= deadline_; }
 
 int DeviceSim::DropConnectionRequests() {
+  // A request that came in before the port went dark is turned away, so that
+  // the queue holds the fillers alone.
+  while (endpoint_.Accept() == 0) endpoint_.AbortData();
   for (TcpEndpoint& filler : fillers_) {
     if (filler.SetTarget("", "127.0.0.1", Port()) != 0 || filler.Connect() != 0) {
       SimLog(options_.log, "cannot fill the connection queue of port %d", Port());
@@ -129,8 +132,8 @@ int DeviceSim::Run() {
     SimLog(options_.log, "connect %s", endpoint_.peerAddress);
     if (options_.ackEverything) {
       const int size = kBoardSendBuffer;
-      setsockopt(endpoint_.dataSocket, SOL_SOCKET, SO_SNDBUF,
-                 reinterpret_cast<const char*>(&size), sizeof size);
+      setsockopt(endpoint_.dataSocket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size),
+                 sizeof size);
     }
     const Conn ended = Serve();
     EndConnection();
@@ -177,6 +180,7 @@ void DeviceSim::EndConnection() {
 
 DeviceSim::Conn DeviceSim::Serve() {
   connectionEnded_ = false;
+  sendFailed_ = false;
   decoder_.Reset();
   readAllowance_ = 0;
   allowanceAt_ = Clock::now();
@@ -195,8 +199,8 @@ DeviceSim::Conn DeviceSim::Serve() {
     }
     if (faults_.babbling()) Babble(now, &wake);
     const uint8_t* piece = nullptr;
-    Clock::time_point due;
-    const int pieceLength = queue_.Next(now, &piece, &due);
+    Clock::time_point due = Clock::time_point::max();
+    const int pieceLength = sendFailed_ ? 0 : queue_.Next(now, &piece, &due);
     if (pieceLength == 0 && due < wake) wake = due;
     const int budget = ReadBudget(now, &wake);
     // Replies go out only while the socket takes them without blocking: a
@@ -204,15 +208,24 @@ DeviceSim::Conn DeviceSim::Serve() {
     const int ready =
         WaitSocket(endpoint_.dataSocket, budget > 0, pieceLength > 0, MsUntil(now, wake));
     if (ready < 0) break;
-    if ((ready & kWritable) != 0) {
-      if (endpoint_.Send(piece, pieceLength) != 0) break;
-      queue_.Pop(Clock::now());
-    }
+    // Reading first: what the tool sent before it went away still counts.
     if ((ready & kReadable) != 0) {
       const int got = endpoint_.ReceiveBlock(block_, budget, 0);
       if (got < 0) break;
       readAllowance_ -= got;
       Decode(0, got);
+      // A stall that began here holds back the replies too.
+      if (connectionEnded_ || stalled_ || stallForGood_) continue;
+    }
+    if ((ready & kWritable) != 0) {
+      // A tool that is gone takes no replies; reading goes on until the
+      // connection's end shows there.
+      if (endpoint_.Send(piece, pieceLength) != 0) {
+        queue_.Clear();
+        sendFailed_ = true;
+      } else {
+        queue_.Pop(Clock::now());
+      }
     }
   }
   return Conn::kEnded;
@@ -315,8 +328,7 @@ bool DeviceSim::OnFrame(const uint8_t* content, int n) {
   }
   const Clock::time_point now = Clock::now();
   const bool answers = faults_.answers();
-  replyNotBefore_ = answers && options_.delayMs > 0 && step != Step::kData &&
-                            step != Step::kUnknown
+  replyNotBefore_ = answers && options_.delayMs > 0 && step != Step::kData && step != Step::kUnknown
                         ? now + std::chrono::milliseconds(options_.delayMs)
                         : ReplyQueue::kAtOnce;
   trickleThis_ = action.trickle;
@@ -347,7 +359,7 @@ void DeviceSim::OnReject(FrameReject reason) {
 
 void DeviceSim::Reply(const uint8_t* frame, int len) {
   if (connectionEnded_ || len <= 0) return;
-  const Pace pace = trickleThis_       ? Pace::kTrickle
+  const Pace pace = trickleThis_        ? Pace::kTrickle
                     : options_.fragment ? Pace::kFragment
                                         : Pace::kWhole;
   bool queued = true;

@@ -48,6 +48,9 @@ class DeviceSim : private FrameSink, private ReplySink {
   // Replies dropped because the tool did not read them and they no longer
   // fit the board's send queue.
   long long repliesDropped() const { return repliesDropped_; }
+  // True once the port drops connection requests (--blackhole, or
+  // --blackhole-after-switch after the switch); callable from any thread.
+  bool DropsConnections() const { return dropping_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -73,7 +76,7 @@ class DeviceSim : private FrameSink, private ReplySink {
   // queue stays full and the system drops every further connection request
   // (backlog 1 queues two).
   TcpEndpoint fillers_[2];
-  bool dropping_ = false;
+  std::atomic<bool> dropping_{false};
   uint8_t requestContent_[REQUEST_CONTENT_MAX];
   FrameStreamDecoder decoder_;
   ImageRecord image_;
@@ -84,6 +87,7 @@ class DeviceSim : private FrameSink, private ReplySink {
   std::atomic<bool> stopRequested_{false};
   // The connection in service.
   bool connectionEnded_ = false;
+  bool sendFailed_ = false;           // the tool takes no more replies
   bool trickleThis_ = false;          // the command being answered trickles
   int strays_ = 0;                    // stray bytes before the last fragmented reply
   Clock::time_point replyNotBefore_;  // when its answer may start

@@ -55,10 +55,10 @@ class ReplyQueue {
 
  private:
   struct Reply {
-    int left;             // bytes still to go
+    int left;  // bytes still to go
     Pace pace;
     int pauseMs;
-    int piece;            // length of the piece handed out, 0 none yet
+    int piece;  // length of the piece handed out, 0 none yet
     Clock::time_point due;
   };
 

@@ -94,9 +94,9 @@ TEST(ReplyQueueTest, AReplyThatDoesNotFitIsRefusedWhole) {
   ReplyQueue queue;
   const Clock::time_point now = Clock::now();
   const Bytes big = Numbered(ReplyQueue::kCapacity - 10, 0);
-  ASSERT_EQ(queue.Push(big.data(), static_cast<int>(big.size()), Pace::kWhole, 0,
-                       ReplyQueue::kAtOnce),
-            0);
+  ASSERT_EQ(
+      queue.Push(big.data(), static_cast<int>(big.size()), Pace::kWhole, 0, ReplyQueue::kAtOnce),
+      0);
   const Bytes eleven = Numbered(11, 50);
   EXPECT_EQ(queue.Push(eleven.data(), 11, Pace::kWhole, 0, ReplyQueue::kAtOnce), -1);
   EXPECT_EQ(queue.Push(eleven.data(), 0, Pace::kWhole, 0, ReplyQueue::kAtOnce), -1);

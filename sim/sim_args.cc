@@ -50,12 +50,9 @@ struct StepOption {
 };
 
 constexpr StepOption kSteps[] = {
-    {"--refuse", &SimOptions::refuse, true},
-    {"--silent-at", &SimOptions::silentAt, false},
-    {"--hangup-at", &SimOptions::hangupAt, false},
-    {"--reset-at", &SimOptions::resetAt, false},
-    {"--babble-at", &SimOptions::babbleAt, false},
-    {"--trickle-at", &SimOptions::trickleAt, false},
+    {"--refuse", &SimOptions::refuse, true},       {"--silent-at", &SimOptions::silentAt, false},
+    {"--hangup-at", &SimOptions::hangupAt, false}, {"--reset-at", &SimOptions::resetAt, false},
+    {"--babble-at", &SimOptions::babbleAt, false}, {"--trickle-at", &SimOptions::trickleAt, false},
     {"--stall-at", &SimOptions::stallAt, false},
 };
 
