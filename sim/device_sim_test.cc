@@ -417,14 +417,12 @@ TEST(DeviceSimFaultTest, ResetDropsTheConnectionWhereAHangUpClosesIt) {
     timeval wait{10, 0};
     ASSERT_EQ(select(static_cast<int>(client.dataSocket + 1), &readable, nullptr, nullptr, &wait),
               1);
-    char byte = 0;
-    const int got = static_cast<int>(recv(client.dataSocket, &byte, 1, 0));
-    // An orderly close reads as the end of the stream, a reset as a failure.
-    if (reset) {
-      EXPECT_LT(got, 0);
-    } else {
-      EXPECT_EQ(got, 0);
-    }
+    // Behind an orderly close our side may still send (the board's system
+    // answers the data with a reset only then); behind a reset it fails at
+    // once. (A read does not tell them apart everywhere: under Wine it
+    // reports the end of the stream for both.)
+    const uint8_t byte = 0;
+    EXPECT_EQ(client.Send(&byte, 1), reset ? -1 : 0);
     client.Close();
     EXPECT_EQ(sim.Finish(), SIM_EXIT_NO_UPDATE);
   }
@@ -492,7 +490,11 @@ TEST(DeviceSimFaultTest, AckEverythingBoardReadsOnWhileTheToolReadsNoReply) {
   client.Close();
   EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
   EXPECT_EQ(sim.sim().imageBytes(), static_cast<long long>(image.size()));
+#if !defined(_WIN32)
+  // The board's send buffer is small, so most acknowledgements found no room
+  // (Wine keeps socket buffers of its own size, in which they may all fit).
   EXPECT_GT(sim.sim().repliesDropped(), 0);
+#endif
 }
 
 struct PauseCase {
