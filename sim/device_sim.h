@@ -60,12 +60,22 @@ class DeviceSim : private FrameSink, private ReplySink {
   void OnReject(FrameReject reason) override;
   void Reply(const uint8_t* frame, int len) override;
   bool Expired() const;
+  // Fills the listener's queue with the fillers. Returns 0, or -1 when a
+  // filler could not connect.
   int DropConnectionRequests();
+  // Serves the accepted connection until it ends or the run expires.
   Conn Serve();
   void EndConnection();
+  // Decodes block_[at, at + n); what a stall leaves undecoded becomes the
+  // pending bytes.
   void Decode(int at, int n);
+  // Each of these may bring *wake forward to the time it next has work.
+  // True while a stall (or the erase pause) holds the board.
   bool Stalled(Clock::time_point now, Clock::time_point* wake);
+  // Queues the next chunk of noise when it is due.
   void Babble(Clock::time_point now, Clock::time_point* wake);
+  // How many bytes may be read now (--link-kbps); the whole block without a
+  // limit.
   int ReadBudget(Clock::time_point now, Clock::time_point* wake);
 
   SimOptions options_;
