@@ -173,7 +173,7 @@ void DeviceSim::EndConnection() {
   queue_.Clear();
   pendingLength_ = 0;
   if (droppingReplies_) {
-    SimLog(options_.log, "%lld replies dropped so far", repliesDropped_);
+    SimLog(options_.log, "%lld replies dropped so far", repliesDropped_.load());
     droppingReplies_ = false;
   }
 }

@@ -46,7 +46,7 @@ class DeviceSim : private FrameSink, private ReplySink {
   long long dataPhaseBytes() const { return image_.phaseBytes(); }
   double dataPhaseSeconds() const { return image_.phaseSeconds(); }
   // Replies dropped because the tool did not read them and they no longer
-  // fit the board's send queue.
+  // fit the board's send queue; callable from any thread.
   long long repliesDropped() const { return repliesDropped_; }
   // True once the port drops connection requests (--blackhole, or
   // --blackhole-after-switch after the switch); callable from any thread.
@@ -102,7 +102,7 @@ class DeviceSim : private FrameSink, private ReplySink {
   int strays_ = 0;                    // stray bytes before the last fragmented reply
   Clock::time_point replyNotBefore_;  // when its answer may start
   bool droppingReplies_ = false;
-  long long repliesDropped_ = 0;
+  std::atomic<long long> repliesDropped_{0};
   // Bytes read but not yet decoded: block_[pendingAt_, pendingAt_ +
   // pendingLength_), left behind the command that began a stall.
   int pendingAt_ = 0;
