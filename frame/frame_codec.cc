@@ -3,18 +3,14 @@
 #include <cstring>
 
 int StuffBytes(const uint8_t* in, int n, uint8_t* out) {
-  // Eight bytes at a time while none needs stuffing: a byte is 0xFD or above
-  // exactly when its high bit is set and its low seven bits plus 3 carry into
-  // bit 7. Image data rarely holds such bytes, so most words are copied whole.
-  constexpr uint64_t kHigh = 0x8080808080808080ULL;
-  constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7FULL;
-  constexpr uint64_t kThree = 0x0303030303030303ULL;
+  // Eight bytes at a time while none needs stuffing: image data rarely holds
+  // such bytes, so most words are copied whole.
   int i = 0;
   int o = 0;
   while (i + 8 <= n) {
     uint64_t word;
     std::memcpy(&word, in + i, 8);
-    if ((((word & kLow) + kThree) & word & kHigh) == 0) {
+    if (!WordNeedsStuffing(word)) {
       std::memcpy(out + o, &word, 8);
       o += 8;
       i += 8;

@@ -20,6 +20,18 @@ constexpr int FRAME_LIMIT = 50;
 // True for the three byte values that are stuffed inside a frame.
 inline bool NeedsStuffing(uint8_t b) { return b >= FRAME_ESCAPE; }
 
+// True when one of the eight bytes packed in word needs stuffing: a byte is
+// FRAME_ESCAPE or above exactly when its high bit is set and its low seven
+// bits plus 3 carry into bit 7. Masking the high bits first keeps the
+// additions from carrying into the next byte. Lets the stuffing and the
+// stream decoder pass plain data eight bytes at a time.
+inline bool WordNeedsStuffing(uint64_t word) {
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7FULL;
+  constexpr uint64_t kThree = 0x0303030303030303ULL;
+  return (((word & kLow) + kThree) & word & kHigh) != 0;
+}
+
 // Appends the raw form of one content byte at out and returns the number of
 // bytes written (1 or 2); out must hold 2 bytes.
 inline int StuffByte(uint8_t b, uint8_t* out) {

@@ -5,6 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "frame/stuffing_test_data.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -150,25 +152,21 @@ TEST(StuffBytesTest, MatchesTheByteRuleAtEveryPositionAndLength) {
   std::mt19937 rng(11);
   for (int round = 0; round < 3000; ++round) {
     const int n = static_cast<int>(rng() % 40);
-    Bytes in(static_cast<size_t>(n) + 1);
-    // Sparse specials test the fast path's word test; each value at each spot.
-    for (uint8_t& b : in) b = static_cast<uint8_t>(rng() % 8 == 0 ? 0xFA + rng() % 6 : rng());
-    Bytes want;
-    for (int i = 0; i < n; ++i) {
-      uint8_t pair[2];
-      want.insert(want.end(), pair, pair + StuffByte(in[static_cast<size_t>(i)], pair));
-    }
+    // One spare byte behind the input: StuffBytes must not read it.
+    const Bytes in = stuffing_test::SparseSpecials(rng, static_cast<size_t>(n) + 1);
+    const Bytes want = stuffing_test::StuffedByByte(in.data(), static_cast<size_t>(n));
     Bytes out(2 * static_cast<size_t>(n) + 1);
     const int got = StuffBytes(in.data(), n, out.data());
     ASSERT_EQ(Bytes(out.begin(), out.begin() + got), want);
   }
-  // Every byte value alone in an otherwise plain word.
   for (int v = 0; v < 256; ++v) {
-    for (int at = 0; at < 8; ++at) {
-      uint8_t in[8] = {0x41, 0x41, 0x41, 0x41, 0x41, 0x41, 0x41, 0x41};
-      in[at] = static_cast<uint8_t>(v);
-      uint8_t out[16];
-      ASSERT_EQ(StuffBytes(in, 8, out), v >= 0xFD ? 9 : 8) << v << " at " << at;
+    for (int at = 0; at < stuffing_test::kWordBytes; ++at) {
+      uint8_t in[stuffing_test::kWordBytes];
+      stuffing_test::LoneByteWord(v, at, in);
+      uint8_t out[2 * stuffing_test::kWordBytes];
+      const int got = StuffBytes(in, stuffing_test::kWordBytes, out);
+      ASSERT_EQ(Bytes(out, out + got), stuffing_test::StuffedByByte(in, sizeof in))
+          << v << " at " << at;
     }
   }
 }

@@ -1,13 +1,15 @@
-// The simulator's stream decoder over arbitrary blocks: frames within their
-// limit, the same frames however the stream is cut, and each decoded frame
-// stuffed again decodes to itself.
+// The stream decoder over arbitrary blocks: frames within their limit, the
+// same frames however the stream is cut, each decoded frame stuffed again
+// decodes to itself, and a smaller capacity only turns the longer frames into
+// rejections.
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "frame/frame_codec.h"
+#include "frame/frame_stream_decoder.h"
 #include "fuzz/fuzz_check.h"
-#include "sim/frame_stream_decoder.h"
+#include "protocol/device_peer.h"
 
 namespace {
 
@@ -24,11 +26,13 @@ struct Event {
 
 class RecordingSink : public FrameSink {
  public:
-  void OnFrame(const uint8_t* content, int n) override {
-    FUZZ_CHECK(n >= 0 && n <= STREAM_CONTENT_MAX);
+  explicit RecordingSink(int capacity = REQUEST_CONTENT_MAX) : capacity_(capacity) {}
+  bool OnFrame(const uint8_t* content, int n) override {
+    FUZZ_CHECK(n >= 0 && n <= capacity_);
     FUZZ_CHECK(n == 0 || content != nullptr);
     events.push_back({true, FrameReject::kBadEscape, std::vector<uint8_t>(content, content + n)});
     ++frames;
+    return true;
   }
   void OnReject(FrameReject reason) override {
     FUZZ_CHECK(reason == FrameReject::kBadEscape || reason == FrameReject::kTooLong ||
@@ -37,6 +41,18 @@ class RecordingSink : public FrameSink {
   }
   std::vector<Event> events;
   int frames = 0;
+
+ private:
+  int capacity_;
+};
+
+// A decoder with storage of its own: capacity bytes in an allocation of
+// exactly that size, so that a write past the capacity is caught.
+struct OwnDecoder {
+  explicit OwnDecoder(int capacity = REQUEST_CONTENT_MAX)
+      : storage(new uint8_t[static_cast<size_t>(capacity)]), decoder(storage.get(), capacity) {}
+  std::unique_ptr<uint8_t[]> storage;
+  FrameStreamDecoder decoder;
 };
 
 // Feeds data[0,n) from an allocation of exactly n bytes, so that reading past
@@ -77,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // In the blocks the input chooses (sizes 0 to 255, scaled up now and then
   // to cross a whole data frame), with empty and negative feeds in between.
   RecordingSink cut;
-  FrameStreamDecoder decoder;
+  OwnDecoder cutDecoder;
+  FrameStreamDecoder& decoder = cutDecoder.decoder;
   size_t pos = 0;
   for (size_t i = 0; pos < streamSize; ++i) {
     size_t n = streamSize - pos;
@@ -98,11 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // All at once, and one byte at a time (which never takes the word-wide path).
   RecordingSink whole;
-  FrameStreamDecoder wholeDecoder;
-  FeedExact(wholeDecoder, stream, streamSize, whole);
+  OwnDecoder wholeDecoder;
+  FeedExact(wholeDecoder.decoder, stream, streamSize, whole);
   RecordingSink single;
-  FrameStreamDecoder singleDecoder;
-  for (size_t q = 0; q < streamSize; ++q) FeedExact(singleDecoder, stream + q, 1, single);
+  OwnDecoder singleDecoder;
+  for (size_t q = 0; q < streamSize; ++q) FeedExact(singleDecoder.decoder, stream + q, 1, single);
 
   FUZZ_CHECK(cut.events == whole.events);
   FUZZ_CHECK(single.events == whole.events);
@@ -111,18 +128,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t q = 0; q < streamSize; ++q) ends += stream[q] == FRAME_END ? 1 : 0;
   FUZZ_CHECK(static_cast<size_t>(whole.frames) <= ends);
 
+  // A smaller capacity (none at all, one below the word size, the reply
+  // limit) delivers exactly the frames that fit it and rejects the others.
+  for (const int capacity : {0, 7, FRAME_LIMIT}) {
+    RecordingSink small(capacity);
+    OwnDecoder smallDecoder(capacity);
+    FeedExact(smallDecoder.decoder, stream, streamSize, small);
+    std::vector<Event> fitting;
+    size_t dropped = 0;
+    for (const Event& event : whole.events) {
+      if (!event.frame) continue;
+      if (event.content.size() <= static_cast<size_t>(capacity)) {
+        fitting.push_back(event);
+      } else {
+        ++dropped;
+      }
+    }
+    std::vector<Event> smallFrames;
+    size_t tooLong = 0;
+    for (const Event& event : small.events) {
+      if (event.frame) {
+        smallFrames.push_back(event);
+      } else if (event.reason == FrameReject::kTooLong) {
+        ++tooLong;
+      }
+    }
+    FUZZ_CHECK(smallFrames == fitting);
+    FUZZ_CHECK(tooLong >= dropped);
+  }
+
   // Stuffed again, each frame decodes to itself on a fresh decoder, alone and
   // behind a Reset of one that was left inside a frame.
   for (const Event& event : whole.events) {
     if (!event.frame) continue;
     const std::vector<uint8_t> wire = Stuff(event.content);
     RecordingSink again;
-    FrameStreamDecoder fresh;
-    FeedExact(fresh, wire.data(), wire.size(), again);
+    OwnDecoder fresh;
+    FeedExact(fresh.decoder, wire.data(), wire.size(), again);
     FUZZ_CHECK(again.events.size() == 1 && again.events[0] == event);
 
     RecordingSink afterReset;
-    FrameStreamDecoder reused;
+    OwnDecoder reusedDecoder;
+    FrameStreamDecoder& reused = reusedDecoder.decoder;
     const uint8_t partial[] = {FRAME_START, 0x41, FRAME_ESCAPE};
     FeedExact(reused, partial, sizeof partial, afterReset);
     reused.Reset();

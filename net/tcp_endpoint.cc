@@ -248,6 +248,17 @@ int TcpEndpoint::CloseData() {
   return 0;
 }
 
+int TcpEndpoint::AbortData() {
+  if (dataSocket == INVALID_SOCKET) return -1;
+  linger hard{};
+  hard.l_onoff = 1;
+  hard.l_linger = 0;
+  const int asked = setsockopt(dataSocket, SOL_SOCKET, SO_LINGER,
+                               reinterpret_cast<const char*>(&hard), sizeof hard);
+  CloseSocket(&dataSocket);
+  return asked == 0 ? 0 : -1;
+}
+
 int TcpEndpoint::Accept() {
   if (PollAccept() == 1) return 1;
   dataSocket = accept(listenSocket, nullptr, nullptr);

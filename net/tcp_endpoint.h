@@ -86,6 +86,14 @@ class TcpEndpoint {
   // peer and stays reachable. Always returns 0.
   int CloseData();
 
+  // Drops the data socket's connection with a reset instead of an orderly
+  // close (linger on with a time of 0, then close), as a board does that
+  // restarts or loses power: the peer's next read or send fails at once
+  // rather than meeting an end of stream. The listening socket stays open.
+  // Returns 0 reset and closed; -1 no data socket open, or the reset could
+  // not be asked for (the socket is closed all the same).
+  int AbortData();
+
   // The port the listening socket is bound to (useful after Listen on port 0),
   // or -1 when it cannot be read.
   int LocalPort();

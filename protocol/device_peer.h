@@ -7,11 +7,17 @@
 #include <cstdint>
 
 #include "frame/frame_codec.h"
+#include "protocol/loader_commands.h"
 #include "protocol/wire_format.h"
 
 // Every reply is built as a plain frame of at most FRAME_LIMIT bytes, so its
 // raw form fits this many bytes.
 constexpr int DEVICE_REPLY_MAX = 2 * FRAME_LIMIT - 2;
+
+// Longest decoded content of a frame from the tool: a full data frame's two
+// length bytes, command byte and image bytes. Its raw form is at most
+// DATA_FRAME_MAX bytes.
+constexpr int REQUEST_CONTENT_MAX = IMAGE_BLOCK_SIZE + 3;
 
 // Longest loader version text a reply carries.
 constexpr int LOADER_VERSION_MAX_CHARS = FRAME_LIMIT - 5;

@@ -1,367 +1,378 @@
 #include "sim/device_sim.h"
 
-#include <cstdarg>
-#include <cstdlib>
-#include <cstring>
-
-#include "protocol/app_commands.h"
-#include "protocol/loader_commands.h"
+#include "sim/sim_log.h"
 
 namespace {
 
-// Every command a fault or the log can name, and how to recognise it.
-struct StepEntry {
-  Step step;
-  const char* name;
-  RequestKind kind;
-  uint8_t command;
-  bool hasStatus;
-};
+using Clock = std::chrono::steady_clock;
 
-constexpr StepEntry kSteps[] = {
-    {Step::kAppQuery, "app-query", RequestKind::kApp, APP_QUERY_MODE, true},
-    {Step::kAppVersion, "app-version", RequestKind::kApp, APP_VERSION, true},
-    {Step::kAppStart, "app-start", RequestKind::kApp, APP_START_UPDATE, true},
-    {Step::kLoaderQuery, "loader-query", RequestKind::kApp, APP_QUERY_MODE, true},
-    {Step::kLoaderVersion, "loader-version", RequestKind::kLoader, LOADER_VERSION, false},
-    {Step::kResetFlashdata, "reset-flashdata", RequestKind::kLoader, LOADER_RESET_FLASHDATA, false},
-    {Step::kData, "data", RequestKind::kLoader, LOADER_DATA, false},
-    {Step::kSetOffset, "set-offset", RequestKind::kLoader, LOADER_SET_OFFSET, false},
-    {Step::kStartFlash, "start-flash", RequestKind::kLoader, LOADER_START_FLASH, false},
-    {Step::kState, "state", RequestKind::kLoader, LOADER_DEVICE_STATE, false},
-    {Step::kReset, "reset", RequestKind::kLoader, LOADER_DEVICE_RESET, true},
-    {Step::kClose, "close", RequestKind::kLoader, LOADER_CLOSE, false},
-    {Step::kUnknown, "unknown", RequestKind::kUnknown, 0, false},
-};
-
-const StepEntry* FindStep(Step step) {
-  for (const StepEntry& entry : kSteps) {
-    if (entry.step == step) return &entry;
-  }
-  return nullptr;
-}
-
-constexpr char kAppVersionText[] = "SIM01";
-constexpr char kLoaderVersionText[] = "SIM-LOADER 1.0";
-constexpr uint8_t kStatusRefused = 0x01;
-constexpr uint8_t kStateBusy = 0x01;
-constexpr uint8_t kStateReady = 0x00;
-// A state reply whose escape code 0x03 no receiver may accept.
-constexpr uint8_t kBadStateFrame[] = {FRAME_START,  0x00, 0x02,     LOADER_DEVICE_STATE,
-                                      FRAME_ESCAPE, 0x03, FRAME_END};
+// Longest single wait of the serve loop, so that Stop and the deadline are
+// seen promptly.
+constexpr int kReceiveWaitMs = 20;
+constexpr int kAcceptPauseMs = 5;
+// Babbling: this many bytes every kBabblePauseMs, a start marker at the head
+// of every kBabbleStartEvery-th chunk and never an end marker. Slow enough
+// for dozens of babbling boards side by side on one machine.
+constexpr int kBabbleChunk = 64;
+constexpr int kBabblePauseMs = 10;
+constexpr unsigned kBabbleStartEvery = 8;
+// A board's send buffer is small: with --ack-everything the replies the
+// tool does not read soon fill it.
+constexpr int kBoardSendBuffer = 4096;
+// --link-kbps reads in slices worth this long.
+constexpr int kReadSliceMs = 10;
 // Noise before a fragmented reply; a receiver hunting for the start marker
 // must drop all of it, the end marker included.
 constexpr uint8_t kStrayBytes[] = {0x00, 0x55, FRAME_END};
 
-constexpr int kReceiveWaitMs = 20;
-constexpr int kAcceptPauseMs = 5;
+constexpr int kReadable = 1;
+constexpr int kWritable = 2;
+
+// Waits at most waitMs for s to become readable (when read) or writable
+// (when write). Returns kReadable and/or kWritable, 0 when neither came in
+// time, -1 when select failed. With neither asked for it only sleeps (select
+// without a socket fails on Windows).
+int WaitSocket(SOCKET s, bool read, bool write, int waitMs) {
+  if (!read && !write) {
+    Sleep(static_cast<unsigned long>(waitMs));
+    return 0;
+  }
+  fd_set readable;
+  fd_set writable;
+  FD_ZERO(&readable);
+  FD_ZERO(&writable);
+  if (read) FD_SET(s, &readable);
+  if (write) FD_SET(s, &writable);
+  timeval wait{waitMs / 1000, (waitMs % 1000) * 1000};
+  const int ready = select(static_cast<int>(s + 1), read ? &readable : nullptr,
+                           write ? &writable : nullptr, nullptr, &wait);
+  if (ready < 0) return -1;
+  int events = 0;
+  if (read && FD_ISSET(s, &readable)) events |= kReadable;
+  if (write && FD_ISSET(s, &writable)) events |= kWritable;
+  return events;
+}
+
+// Whole milliseconds from now until t, rounded up, within [0,
+// kReceiveWaitMs].
+int MsUntil(Clock::time_point now, Clock::time_point t) {
+  if (t <= now) return 0;
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(t - now).count();
+  return us >= kReceiveWaitMs * 1000L ? kReceiveWaitMs : static_cast<int>((us + 999) / 1000);
+}
 
 }  // namespace
 
-const char* StepName(Step step) {
-  const StepEntry* entry = FindStep(step);
-  return entry != nullptr ? entry->name : "none";
-}
-
-bool StepHasStatus(Step step) {
-  const StepEntry* entry = FindStep(step);
-  return entry != nullptr && entry->hasStatus;
-}
-
-int ParseStepAt(const char* text, StepAt* at) {
-  const char* colon = std::strchr(text, ':');
-  const size_t nameLength =
-      colon != nullptr ? static_cast<size_t>(colon - text) : std::strlen(text);
-  int occurrence = 1;
-  if (colon != nullptr) {
-    char* end = nullptr;
-    const long k = std::strtol(colon + 1, &end, 10);
-    if (end == colon + 1 || *end != '\0' || k < 1 || k > 1000000000L) return -1;
-    occurrence = static_cast<int>(k);
-  }
-  for (const StepEntry& entry : kSteps) {
-    if (entry.step != Step::kUnknown && std::strlen(entry.name) == nameLength &&
-        std::strncmp(entry.name, text, nameLength) == 0) {
-      at->step = entry.step;
-      at->occurrence = occurrence;
-      return 0;
-    }
-  }
-  return -1;
-}
-
-DeviceSim::DeviceSim(const SimOptions& options) : options_(options) {
-  loaderPlays_ = options_.mode > MODE_APPLICATION;
-  reportedMode_ = options_.mode;
-}
+DeviceSim::DeviceSim(const SimOptions& options)
+    : options_(options),
+      requestContent_(),
+      decoder_(requestContent_, REQUEST_CONTENT_MAX),
+      image_(options_.imageOut, options_.quiet, options_.log),
+      answers_(options_, image_),
+      faults_(options_),
+      block_() {}
 
 DeviceSim::~DeviceSim() {
   endpoint_.Close();
-  if (image_ != nullptr) std::fclose(image_);
-}
-
-void DeviceSim::Log(const char* format, ...) {
-  if (options_.log == nullptr) return;
-  char line[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  std::fprintf(options_.log, "sim: %s\n", line);
-  std::fflush(options_.log);
+  for (TcpEndpoint& filler : fillers_) filler.Close();
 }
 
 int DeviceSim::Start() {
-  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.timeoutMs);
-  if (options_.imageOut != nullptr) {
-    ReopenImage();
-    if (image_ == nullptr) {
-      Log("cannot write image file %s", options_.imageOut);
-      return SIM_EXIT_USAGE;
-    }
-  }
+  deadline_ = Clock::now() + std::chrono::milliseconds(options_.timeoutMs);
+  if (image_.Restart() != 0) return SIM_EXIT_USAGE;
   if (endpoint_.startupError != 0 || endpoint_.SetTarget("", "", options_.port) != 0 ||
       endpoint_.Listen() != 0) {
-    Log("cannot listen on port %d", options_.port);
+    SimLog(options_.log, "cannot listen on port %d", options_.port);
     endpoint_.Close();
     return SIM_EXIT_USAGE;
   }
-  Log("listening on port %d, mode %d", Port(), options_.mode);
+  SimLog(options_.log, "listening on port %d, mode %d", Port(), options_.mode);
+  if (options_.linkKbps > 0) SimLog(options_.log, "taking data at %d kB/s", options_.linkKbps);
+  if (options_.blackhole && DropConnectionRequests() != 0) {
+    endpoint_.Close();
+    return SIM_EXIT_USAGE;
+  }
   return 0;
 }
 
-bool DeviceSim::Expired() const {
-  return stopRequested_ || std::chrono::steady_clock::now() >= deadline_;
+bool DeviceSim::Expired() const { return stopRequested_ || Clock::now() >= deadline_; }
+
+int DeviceSim::DropConnectionRequests() {
+  // A request that came in before the port went dark is turned away, so that
+  // the queue holds the fillers alone.
+  while (endpoint_.Accept() == 0) endpoint_.AbortData();
+  for (TcpEndpoint& filler : fillers_) {
+    if (filler.SetTarget("", "127.0.0.1", Port()) != 0 || filler.Connect() != 0) {
+      SimLog(options_.log, "cannot fill the connection queue of port %d", Port());
+      return -1;
+    }
+  }
+  dropping_ = true;
+  SimLog(options_.log, "blackhole: port %d drops connection requests from here on", Port());
+  return 0;
 }
 
 int DeviceSim::Run() {
   for (;;) {
     if (Expired()) {
-      Log("deadline reached");
+      SimLog(options_.log, "deadline reached");
       endpoint_.Close();
+      for (TcpEndpoint& filler : fillers_) filler.Close();
       return SIM_EXIT_DEADLINE;
     }
-    const int accepted = endpoint_.Accept();
-    if (accepted != 0) {
+    // The held connections stay in the queue: nothing is taken from it.
+    if (dropping_) {
+      Sleep(kReceiveWaitMs);
+      continue;
+    }
+    if (endpoint_.Accept() != 0) {
       Sleep(kAcceptPauseMs);
       continue;
     }
-    Log("connect %s", endpoint_.peerAddress);
-    decoder_.Reset();
-    hungUp_ = false;
+    SimLog(options_.log, "connect %s", endpoint_.peerAddress);
+    if (options_.ackEverything) {
+      const int size = kBoardSendBuffer;
+      setsockopt(endpoint_.dataSocket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&size),
+                 sizeof size);
+    }
     const Conn ended = Serve();
-    endpoint_.CloseData();
-    FlushDataSummary();
-    EndDataPhase();
+    EndConnection();
     if (ended == Conn::kExpired) continue;
-    Log("disconnect");
-    if (switchPending_) {
-      switchPending_ = false;
-      loaderPlays_ = true;
-      reportedMode_ = options_.stayApp ? MODE_APPLICATION : MODE_UPDATELOADER;
+    SimLog(options_.log, "disconnect");
+    if (answers_.TakeSwitch()) {
       if (options_.noLoader) {
-        Log("loader withheld: no longer listening");
+        SimLog(options_.log, "loader withheld: no longer listening");
         endpoint_.Close();
         return SIM_EXIT_NO_UPDATE;
       }
-      Log("switch to loader, reporting mode %d", reportedMode_);
+      if (options_.blackholeAfterSwitch) {
+        if (DropConnectionRequests() != 0) {
+          endpoint_.Close();
+          return SIM_EXIT_NO_UPDATE;
+        }
+        continue;
+      }
+      SimLog(options_.log, "switch to loader, reporting mode %d", answers_.StartLoader());
       continue;
     }
     if (options_.once) {
       endpoint_.Close();
-      if (!closeSeen_) {
-        Log("session ended without close");
+      if (!answers_.closeSeen()) {
+        SimLog(options_.log, "session ended without close");
         return SIM_EXIT_NO_UPDATE;
       }
-      Log("update complete: %lld image bytes", imageBytes_);
+      SimLog(options_.log, "update complete: %lld image bytes", image_.bytes());
       return SIM_EXIT_UPDATED;
     }
   }
 }
 
+void DeviceSim::EndConnection() {
+  endpoint_.CloseData();
+  image_.EndPhase();
+  queue_.Clear();
+  pendingLength_ = 0;
+  if (droppingReplies_) {
+    SimLog(options_.log, "%lld replies dropped so far", repliesDropped_.load());
+    droppingReplies_ = false;
+  }
+}
+
 DeviceSim::Conn DeviceSim::Serve() {
-  while (!hungUp_) {
+  connectionEnded_ = false;
+  sendFailed_ = false;
+  decoder_.Reset();
+  readAllowance_ = 0;
+  allowanceAt_ = Clock::now();
+  while (!connectionEnded_) {
     if (Expired()) return Conn::kExpired;
-    const int got = endpoint_.ReceiveBlock(block_, static_cast<int>(sizeof block_), kReceiveWaitMs);
-    if (got < 0) break;
-    if (got > 0) decoder_.Feed(block_, got, *this);
+    const Clock::time_point now = Clock::now();
+    Clock::time_point wake = now + std::chrono::milliseconds(kReceiveWaitMs);
+    if (Stalled(now, &wake)) {
+      Sleep(static_cast<unsigned long>(MsUntil(now, wake)));
+      continue;
+    }
+    // Frames that arrived behind the command that began a stall come first.
+    if (pendingLength_ > 0) {
+      Decode(pendingAt_, pendingLength_);
+      continue;
+    }
+    if (faults_.babbling()) Babble(now, &wake);
+    const uint8_t* piece = nullptr;
+    Clock::time_point due = Clock::time_point::max();
+    const int pieceLength = sendFailed_ ? 0 : queue_.Next(now, &piece, &due);
+    if (pieceLength == 0 && due < wake) wake = due;
+    const int budget = ReadBudget(now, &wake);
+    // Replies go out only while the socket takes them without blocking: a
+    // tool that does not read must not stop the board from reading.
+    const int ready =
+        WaitSocket(endpoint_.dataSocket, budget > 0, pieceLength > 0, MsUntil(now, wake));
+    if (ready < 0) break;
+    // Reading first: what the tool sent before it went away still counts.
+    if ((ready & kReadable) != 0) {
+      const int got = endpoint_.ReceiveBlock(block_, budget, 0);
+      if (got < 0) break;
+      readAllowance_ -= got;
+      Decode(0, got);
+      // A stall that began here holds back the replies too.
+      if (connectionEnded_ || stalled_ || stallForGood_) continue;
+    }
+    if ((ready & kWritable) != 0) {
+      // A tool that is gone takes no replies; reading goes on until the
+      // connection's end shows there.
+      if (endpoint_.Send(piece, pieceLength) != 0) {
+        queue_.Clear();
+        sendFailed_ = true;
+      } else {
+        queue_.Pop(Clock::now());
+      }
+    }
   }
   return Conn::kEnded;
 }
 
-Step DeviceSim::Classify(const DeviceRequest& request) const {
-  for (const StepEntry& entry : kSteps) {
-    if (entry.kind != request.kind || entry.command != request.command) continue;
-    if (entry.step == Step::kAppQuery && loaderPlays_) continue;
-    if (entry.step == Step::kLoaderQuery && !loaderPlays_) continue;
-    return entry.step;
+void DeviceSim::Decode(int at, int n) {
+  pendingLength_ = 0;
+  int used = n;
+  decoder_.Feed(block_ + at, n, *this, &used);
+  if (used < n && !connectionEnded_) {
+    pendingAt_ = at + used;
+    pendingLength_ = n - used;
   }
-  return Step::kUnknown;
 }
 
-bool DeviceSim::Hits(const StepAt& at, Step step, int occurrence) const {
-  return at.step == step && at.occurrence == occurrence;
+bool DeviceSim::Stalled(Clock::time_point now, Clock::time_point* wake) {
+  if (stallForGood_) return true;
+  if (!stalled_) return false;
+  if (now < stallUntil_) {
+    if (stallUntil_ < *wake) *wake = stallUntil_;
+    return true;
+  }
+  stalled_ = false;
+  allowanceAt_ = now;
+  SimLog(options_.log, "stall over: reading again");
+  return false;
 }
 
-void DeviceSim::FlushDataSummary() {
-  if (dataFramesUnlogged_ == 0) return;
-  Log("data: %lld frames, %lld image bytes so far", dataFrames_, imageBytes_);
-  dataFramesUnlogged_ = 0;
+void DeviceSim::Babble(Clock::time_point now, Clock::time_point* wake) {
+  if (now >= nextBabble_) {
+    // A new chunk only once the last one has gone: a tool that does not read
+    // is not flooded.
+    if (queue_.size() == 0) {
+      uint8_t chunk[kBabbleChunk];
+      for (int i = 0; i < kBabbleChunk; ++i) {
+        // 0x00 to 0xFC: never a marker or an escape byte.
+        chunk[i] = static_cast<uint8_t>((babbleChunks_ * kBabbleChunk + i) % FRAME_ESCAPE);
+      }
+      if (babbleChunks_ % kBabbleStartEvery == 0) chunk[0] = FRAME_START;
+      ++babbleChunks_;
+      queue_.Push(chunk, kBabbleChunk, Pace::kWhole, 0, ReplyQueue::kAtOnce);
+    }
+    nextBabble_ = now + std::chrono::milliseconds(kBabblePauseMs);
+  }
+  if (nextBabble_ < *wake) *wake = nextBabble_;
 }
 
-void DeviceSim::EndDataPhase() {
-  if (phaseFrames_ == 0) return;
-  phaseBytesDone_ = phaseBytes_;
-  phaseSecondsDone_ = std::chrono::duration<double>(phaseLast_ - phaseFirst_).count();
-  Log("data phase: %lld frames, %lld image bytes, %.6f s from first to last frame", phaseFrames_,
-      phaseBytes_, phaseSecondsDone_);
-  phaseFrames_ = 0;
-  phaseBytes_ = 0;
+int DeviceSim::ReadBudget(Clock::time_point now, Clock::time_point* wake) {
+  if (options_.linkKbps <= 0) return static_cast<int>(sizeof block_);
+  // N kB/s is N bytes per millisecond.
+  const double perMs = options_.linkKbps;
+  double slice = perMs * kReadSliceMs;
+  if (slice > static_cast<double>(sizeof block_)) slice = static_cast<double>(sizeof block_);
+  readAllowance_ += perMs * std::chrono::duration<double, std::milli>(now - allowanceAt_).count();
+  allowanceAt_ = now;
+  if (readAllowance_ > slice) readAllowance_ = slice;
+  if (readAllowance_ >= slice) return static_cast<int>(slice);
+  const auto refill = std::chrono::microseconds(
+      static_cast<long long>((slice - readAllowance_) / perMs * 1000.0) + 1);
+  if (now + refill < *wake) *wake = now + refill;
+  return 0;
+}
+
+bool DeviceSim::OnFrame(const uint8_t* content, int n) {
+  const DeviceRequest request = ParseRequest(content, n);
+  const Step step = answers_.Classify(request);
+  const FaultAction action = faults_.Take(step);
+  const int k = action.occurrence;
+  if (step == Step::kData) {
+    image_.NoteDataFrame(k, request.payloadLength);
+  } else {
+    image_.EndPhase();
+    if (request.kind == RequestKind::kApp) {
+      SimLog(options_.log, "%s:%d seq %d%s", StepName(step), k, request.sequence,
+             request.checkOk ? "" : " crc-bad");
+    } else if (request.kind == RequestKind::kLoader) {
+      SimLog(options_.log, "%s:%d len %d", StepName(step), k, request.payloadLength + 1);
+    } else {
+      SimLog(options_.log, "unknown:%d content %d bytes", k, n);
+    }
+  }
+  if (action.hangUp || action.reset) {
+    SimLog(options_.log, action.hangUp ? "hang up" : "reset: connection dropped with RST");
+    if (action.hangUp) {
+      endpoint_.CloseData();
+    } else {
+      endpoint_.AbortData();
+    }
+    connectionEnded_ = true;
+    return false;
+  }
+  if (action.silenceNow) SimLog(options_.log, "silent from here on");
+  if (action.babbleNow) {
+    SimLog(options_.log, "babbling from here on");
+    nextBabble_ = Clock::now();
+  }
+  if (action.refuse) SimLog(options_.log, "refusing");
+  if (action.trickle) {
+    SimLog(options_.log, "trickling the answer, one byte every %d ms", options_.trickleMs);
+  }
+  const Clock::time_point now = Clock::now();
+  const bool answers = faults_.answers();
+  replyNotBefore_ = answers && options_.delayMs > 0 && step != Step::kData && step != Step::kUnknown
+                        ? now + std::chrono::milliseconds(options_.delayMs)
+                        : ReplyQueue::kAtOnce;
+  trickleThis_ = action.trickle;
+  answers_.Answer(step, request, action.refuse, answers, *this);
+  trickleThis_ = false;
+  if (action.stallMs == 0) return true;
+  // The answer waits in the queue until the stall is over.
+  if (action.stallMs == STALL_FOR_GOOD) {
+    stallForGood_ = true;
+    SimLog(options_.log, "stalling for good: no more reading or answering");
+  } else {
+    stalled_ = true;
+    stallUntil_ = now + std::chrono::milliseconds(action.stallMs);
+    SimLog(options_.log,
+           action.erase ? "erasing the flash: not reading for %d ms"
+                        : "stalling: no reading or answering for %d ms",
+           action.stallMs);
+  }
+  return false;
 }
 
 void DeviceSim::OnReject(FrameReject reason) {
-  if (hungUp_) return;
   const char* why = reason == FrameReject::kBadEscape ? "bad escape"
                     : reason == FrameReject::kTooLong ? "too long"
                                                       : "cut short";
-  Log("rejected frame: %s", why);
-}
-
-void DeviceSim::OnFrame(const uint8_t* content, int n) {
-  if (hungUp_) return;
-  const DeviceRequest request = ParseRequest(content, n);
-  const Step step = Classify(request);
-  const int occurrence = ++occurrences_[static_cast<int>(step)];
-  if (step == Step::kData) {
-    phaseLast_ = std::chrono::steady_clock::now();
-    if (phaseFrames_++ == 0) phaseFirst_ = phaseLast_;
-    phaseBytes_ += request.payloadLength;
-    ++dataFrames_;
-    if (options_.quiet) {
-      ++dataFramesUnlogged_;
-    } else {
-      Log("data:%d len %d", occurrence, request.payloadLength + 1);
-    }
-  } else {
-    FlushDataSummary();
-    EndDataPhase();
-    if (request.kind == RequestKind::kApp) {
-      Log("%s:%d seq %d%s", StepName(step), occurrence, request.sequence,
-          request.checkOk ? "" : " crc-bad");
-    } else if (request.kind == RequestKind::kLoader) {
-      Log("%s:%d len %d", StepName(step), occurrence, request.payloadLength + 1);
-    } else {
-      Log("unknown:%d content %d bytes", occurrence, n);
-    }
-  }
-  if (Hits(options_.hangupAt, step, occurrence)) {
-    Log("hang up");
-    endpoint_.CloseData();
-    hungUp_ = true;
-    return;
-  }
-  if (Hits(options_.silentAt, step, occurrence)) {
-    Log("silent from here on");
-    silent_ = true;
-  }
-  const bool refused = Hits(options_.refuse, step, occurrence);
-  if (refused) Log("refusing");
-  Answer(step, request, refused);
-}
-
-void DeviceSim::Answer(Step step, const DeviceRequest& request, bool refused) {
-  const uint8_t status = refused ? kStatusRefused : 0x00;
-  const bool answers = !silent_;
-  if (answers && options_.delayMs > 0 && step != Step::kData && step != Step::kUnknown) {
-    Sleep(static_cast<unsigned long>(options_.delayMs));
-  }
-  uint8_t reply[DEVICE_REPLY_MAX];
-  switch (step) {
-    case Step::kAppQuery:
-    case Step::kLoaderQuery: {
-      Reply(reply, BuildAckReply(request.sequence, status, reply));
-      if (refused) break;
-      Reply(reply, BuildStatusReply(request.sequence, static_cast<uint8_t>(reportedMode_), reply));
-      break;
-    }
-    case Step::kAppVersion:
-      Reply(reply, BuildAckReply(request.sequence, status, reply));
-      if (!refused) Reply(reply, BuildAppVersionReply(kAppVersionText, reply));
-      break;
-    case Step::kAppStart:
-      Reply(reply, BuildAckReply(request.sequence, status, reply));
-      if (!refused && answers) switchPending_ = true;
-      break;
-    case Step::kLoaderVersion:
-      Reply(reply, BuildLoaderVersionReply(kLoaderVersionText, reply));
-      break;
-    case Step::kResetFlashdata:
-      if (options_.imageOut != nullptr) ReopenImage();
-      imageBytes_ = 0;
-      dataFrames_ = 0;
-      break;
-    case Step::kData:
-      WriteImage(request.payload, request.payloadLength);
-      break;
-    case Step::kStartFlash:
-      statePolls_ = 0;
-      break;
-    case Step::kState:
-      if (options_.badState && !badStateSent_) {
-        badStateSent_ = true;
-        Reply(kBadStateFrame, static_cast<int>(sizeof kBadStateFrame));
-        break;
-      }
-      Reply(reply,
-            BuildStateReply(statePolls_++ < options_.busy ? kStateBusy : kStateReady, reply));
-      break;
-    case Step::kReset:
-      Reply(reply, BuildResetReply(status, reply));
-      break;
-    case Step::kClose:
-      closeSeen_ = true;
-      if (image_ != nullptr) std::fflush(image_);
-      Log("close: %lld image bytes in %lld data frames", imageBytes_, dataFrames_);
-      break;
-    case Step::kSetOffset:
-    case Step::kNone:
-    case Step::kUnknown:
-      break;
-  }
+  SimLog(options_.log, "rejected frame: %s", why);
 }
 
 void DeviceSim::Reply(const uint8_t* frame, int len) {
-  if (silent_ || hungUp_ || len <= 0) return;
-  if (!options_.fragment) {
-    endpoint_.Send(frame, len);
-    return;
+  if (connectionEnded_ || len <= 0) return;
+  const Pace pace = trickleThis_        ? Pace::kTrickle
+                    : options_.fragment ? Pace::kFragment
+                                        : Pace::kWhole;
+  bool queued = true;
+  if (pace == Pace::kFragment) {
+    // One to three stray bytes, a different count each time.
+    strays_ = strays_ % static_cast<int>(sizeof kStrayBytes) + 1;
+    queued = queue_.Push(kStrayBytes, strays_, pace, 0, replyNotBefore_) == 0;
   }
-  // Pieces of 1 to 3 bytes, each sent on its own after a short pause so that
-  // they arrive apart, behind a few stray bytes.
-  pieceSeed_ = pieceSeed_ * 1103515245u + 12345u;
-  endpoint_.Send(kStrayBytes, static_cast<int>(1 + (pieceSeed_ >> 16) % sizeof kStrayBytes));
-  for (int at = 0; at < len;) {
-    pieceSeed_ = pieceSeed_ * 1103515245u + 12345u;
-    int piece = static_cast<int>(1 + (pieceSeed_ >> 16) % 3);
-    if (piece > len - at) piece = len - at;
-    Sleep(1);
-    if (endpoint_.Send(frame + at, piece) != 0) return;
-    at += piece;
-  }
-}
-
-void DeviceSim::ReopenImage() {
-  if (image_ != nullptr) std::fclose(image_);
-  image_ = std::fopen(options_.imageOut, "wb");
-  imageFailed_ = false;
-  if (image_ != nullptr) std::setvbuf(image_, imageBuffer_, _IOFBF, sizeof imageBuffer_);
-}
-
-void DeviceSim::WriteImage(const uint8_t* data, int n) {
-  imageBytes_ += n;
-  if (image_ == nullptr || n <= 0 || imageFailed_) return;
-  if (std::fwrite(data, 1, static_cast<size_t>(n), image_) != static_cast<size_t>(n)) {
-    imageFailed_ = true;
-    Log("image write failed");
+  queued = queued && queue_.Push(frame, len, pace, options_.trickleMs, replyNotBefore_) == 0;
+  if (queued) return;
+  ++repliesDropped_;
+  if (!droppingReplies_) {
+    droppingReplies_ = true;
+    SimLog(options_.log, "send queue full: dropping the replies the tool does not read");
   }
 }

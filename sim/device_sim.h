@@ -1,85 +1,35 @@
-// The simulated device: application firmware first, then, after it
-// acknowledged the switch and the tool hung up, the update loader on the same
-// listening port. Runs in-process so that tests can drive it on a thread.
+// The simulated device's serve loop: listens on one port for the whole run,
+// takes one connection at a time, reads the tool's frames at the pace the
+// board allows, hands each to the fault plan and the answers, and sends the
+// replies without ever blocking on a tool that does not read them. The
+// application firmware plays first; once it acknowledged the switch and the
+// tool hung up, the update loader plays on the same port. Runs in-process so
+// that tests can drive it on a thread.
 #ifndef TCPFLASH_SIM_DEVICE_SIM_H_
 #define TCPFLASH_SIM_DEVICE_SIM_H_
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 
+#include "frame/frame_stream_decoder.h"
 #include "net/tcp_endpoint.h"
 #include "protocol/device_peer.h"
-#include "sim/frame_stream_decoder.h"
+#include "sim/device_answers.h"
+#include "sim/fault_plan.h"
+#include "sim/image_record.h"
+#include "sim/reply_queue.h"
+#include "sim/sim_options.h"
 
-// The commands a fault can be tied to. kNone ties nothing.
-enum class Step {
-  kNone,
-  kAppQuery,     // mode query while the application plays
-  kAppVersion,   // APP_VERSION
-  kAppStart,     // APP_START_UPDATE
-  kLoaderQuery,  // mode query while the loader plays
-  kLoaderVersion,
-  kResetFlashdata,
-  kData,
-  kSetOffset,
-  kStartFlash,
-  kState,
-  kReset,
-  kClose,
-  kUnknown,  // a frame of neither command set
-};
-
-// Name of a step as the command line and the log spell it.
-const char* StepName(Step step);
-
-// A step and which of its occurrences counts (1 the first).
-struct StepAt {
-  Step step = Step::kNone;
-  int occurrence = 1;
-};
-
-// Parses "name" or "name:K" (K >= 1) into *at. Returns 0, or -1 for an
-// unknown name or a bad K.
-int ParseStepAt(const char* text, StepAt* at);
-
-// True for the steps whose answer carries a status a fault can spoil.
-bool StepHasStatus(Step step);
-
-struct SimOptions {
-  int port = 0;
-  int mode = 1;  // mode reported before the switch
-  int busy = 0;  // busy answers before ready, per flash start
-  const char* imageOut = nullptr;
-  bool once = false;
-  int timeoutMs = 120000;
-  StepAt refuse;
-  StepAt silentAt;
-  StepAt hangupAt;
-  bool badState = false;
-  bool noLoader = false;
-  bool stayApp = false;
-  bool fragment = false;
-  int delayMs = 0;
-  bool quiet = false;
-  FILE* log = stderr;  // null: no log
-};
-
-// Process exit statuses of the simulator.
-constexpr int SIM_EXIT_UPDATED = 0;    // a whole update ended with the close command
-constexpr int SIM_EXIT_USAGE = 1;      // bad command line or the port/image file failed
-constexpr int SIM_EXIT_DEADLINE = 2;   // the safety deadline passed
-constexpr int SIM_EXIT_NO_UPDATE = 3;  // the session ended without a close command
-
-class DeviceSim : private FrameSink {
+class DeviceSim : private FrameSink, private ReplySink {
  public:
   explicit DeviceSim(const SimOptions& options);
   DeviceSim(const DeviceSim&) = delete;
   DeviceSim& operator=(const DeviceSim&) = delete;
   ~DeviceSim() override;
 
-  // Opens the image file and starts listening. Returns 0, or SIM_EXIT_USAGE.
+  // Opens the image file and starts listening (with --blackhole, the port
+  // drops connection requests from here on). Returns 0, or SIM_EXIT_USAGE.
   int Start();
   // The port listened on, once Start succeeded.
   int Port() { return endpoint_.LocalPort(); }
@@ -89,58 +39,85 @@ class DeviceSim : private FrameSink {
   // Makes Run return SIM_EXIT_DEADLINE soon; callable from any thread.
   void Stop() { stopRequested_ = true; }
 
-  long long imageBytes() const { return imageBytes_; }
+  long long imageBytes() const { return image_.bytes(); }
   // The last finished data phase (an unbroken run of data frames): its image
   // bytes and the time from its first to its last frame's arrival. Each one
   // is also logged as "data phase: ...".
-  long long dataPhaseBytes() const { return phaseBytesDone_; }
-  double dataPhaseSeconds() const { return phaseSecondsDone_; }
+  long long dataPhaseBytes() const { return image_.phaseBytes(); }
+  double dataPhaseSeconds() const { return image_.phaseSeconds(); }
+  // Replies dropped because the tool did not read them and they no longer
+  // fit the board's send queue; callable from any thread.
+  long long repliesDropped() const { return repliesDropped_; }
+  // True once the port drops connection requests (--blackhole, or
+  // --blackhole-after-switch after the switch); callable from any thread.
+  bool DropsConnections() const { return dropping_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
   enum class Conn { kEnded, kExpired };
-  void OnFrame(const uint8_t* content, int n) override;
+
+  bool OnFrame(const uint8_t* content, int n) override;
   void OnReject(FrameReject reason) override;
+  void Reply(const uint8_t* frame, int len) override;
   bool Expired() const;
+  // Fills the listener's queue with the fillers. Returns 0, or -1 when a
+  // filler could not connect.
+  int DropConnectionRequests();
+  // Serves the accepted connection until it ends or the run expires.
   Conn Serve();
-  Step Classify(const DeviceRequest& request) const;
-  bool Hits(const StepAt& at, Step step, int occurrence) const;
-  void Reply(const uint8_t* frame, int len);
-  void Answer(Step step, const DeviceRequest& request, bool refused);
-  void WriteImage(const uint8_t* data, int n);
-  void ReopenImage();
-  void FlushDataSummary();
-  void EndDataPhase();
-  void Log(const char* format, ...);
+  void EndConnection();
+  // Decodes block_[at, at + n); what a stall leaves undecoded becomes the
+  // pending bytes.
+  void Decode(int at, int n);
+  // Each of these may bring *wake forward to the time it next has work.
+  // True while a stall (or the erase pause) holds the board.
+  bool Stalled(Clock::time_point now, Clock::time_point* wake);
+  // Queues the next chunk of noise when it is due.
+  void Babble(Clock::time_point now, Clock::time_point* wake);
+  // How many bytes may be read now (--link-kbps); the whole block without a
+  // limit.
+  int ReadBudget(Clock::time_point now, Clock::time_point* wake);
 
   SimOptions options_;
   // Listens for the whole run; hanging up closes only the data socket, so
   // that the port stays open for the next connection.
   TcpEndpoint endpoint_;
+  // Connections to our own port, held unaccepted so that the listener's
+  // queue stays full and the system drops every further connection request
+  // (backlog 1 queues two).
+  TcpEndpoint fillers_[2];
+  std::atomic<bool> dropping_{false};
+  uint8_t requestContent_[REQUEST_CONTENT_MAX];
   FrameStreamDecoder decoder_;
-  std::chrono::steady_clock::time_point deadline_;
+  ImageRecord image_;
+  DeviceAnswers answers_;
+  FaultPlan faults_;
+  ReplyQueue queue_;
+  Clock::time_point deadline_;
   std::atomic<bool> stopRequested_{false};
-  FILE* image_ = nullptr;
-  bool imageFailed_ = false;
-  bool loaderPlays_ = false;
-  int reportedMode_ = 1;
-  bool switchPending_ = false;
-  bool silent_ = false;
-  bool hungUp_ = false;
-  bool closeSeen_ = false;
-  int statePolls_ = 0;
-  bool badStateSent_ = false;
-  int occurrences_[static_cast<int>(Step::kUnknown) + 1] = {};
-  long long imageBytes_ = 0;
-  long long dataFrames_ = 0;
-  long long dataFramesUnlogged_ = 0;
-  long long phaseFrames_ = 0;
-  long long phaseBytes_ = 0;
-  std::chrono::steady_clock::time_point phaseFirst_;
-  std::chrono::steady_clock::time_point phaseLast_;
-  long long phaseBytesDone_ = 0;
-  double phaseSecondsDone_ = 0;
-  uint32_t pieceSeed_ = 12345;
-  char imageBuffer_[1 << 16];
+  // The connection in service.
+  bool connectionEnded_ = false;
+  bool sendFailed_ = false;           // the tool takes no more replies
+  bool trickleThis_ = false;          // the command being answered trickles
+  int strays_ = 0;                    // stray bytes before the last fragmented reply
+  Clock::time_point replyNotBefore_;  // when its answer may start
+  bool droppingReplies_ = false;
+  std::atomic<long long> repliesDropped_{0};
+  // Bytes read but not yet decoded: block_[pendingAt_, pendingAt_ +
+  // pendingLength_), left behind the command that began a stall.
+  int pendingAt_ = 0;
+  int pendingLength_ = 0;
+  // Stalls and the erase pause.
+  bool stalled_ = false;
+  bool stallForGood_ = false;
+  Clock::time_point stallUntil_;
+  // Babbling.
+  Clock::time_point nextBabble_;
+  unsigned babbleChunks_ = 0;
+  // Read pacing (--link-kbps): bytes that may be read now, and when that
+  // allowance was last topped up.
+  double readAllowance_ = 0;
+  Clock::time_point allowanceAt_;
   uint8_t block_[1 << 16];
 };
 

@@ -5,6 +5,57 @@
 
 namespace {
 
+// Options that take no value: the switch they set.
+struct FlagOption {
+  const char* name;
+  bool SimOptions::*field;
+};
+
+constexpr FlagOption kFlags[] = {
+    {"--once", &SimOptions::once},
+    {"--quiet", &SimOptions::quiet},
+    {"--bad-state", &SimOptions::badState},
+    {"--no-loader", &SimOptions::noLoader},
+    {"--stay-app", &SimOptions::stayApp},
+    {"--fragment", &SimOptions::fragment},
+    {"--ack-everything", &SimOptions::ackEverything},
+    {"--blackhole", &SimOptions::blackhole},
+    {"--blackhole-after-switch", &SimOptions::blackholeAfterSwitch},
+};
+
+// Options that take a whole number within [low, high].
+struct IntOption {
+  const char* name;
+  int SimOptions::*field;
+  long low;
+  long high;
+};
+
+constexpr IntOption kInts[] = {
+    {"--port", &SimOptions::port, 0, 65535},
+    {"--mode", &SimOptions::mode, 0, 255},
+    {"--busy", &SimOptions::busy, 0, 1000000},
+    {"--delay", &SimOptions::delayMs, 0, 600000},
+    {"--trickle-ms", &SimOptions::trickleMs, 1, 600000},
+    {"--stall-ms", &SimOptions::stallMs, 1, 86400000},
+    {"--erase-ms", &SimOptions::eraseMs, 0, 600000},
+    {"--link-kbps", &SimOptions::linkKbps, 1, 10000000},
+};
+
+// Options that take a STEP[:K].
+struct StepOption {
+  const char* name;
+  StepAt SimOptions::*field;
+  bool needsStatus;  // only steps whose answer carries a status
+};
+
+constexpr StepOption kSteps[] = {
+    {"--refuse", &SimOptions::refuse, true},       {"--silent-at", &SimOptions::silentAt, false},
+    {"--hangup-at", &SimOptions::hangupAt, false}, {"--reset-at", &SimOptions::resetAt, false},
+    {"--babble-at", &SimOptions::babbleAt, false}, {"--trickle-at", &SimOptions::trickleAt, false},
+    {"--stall-at", &SimOptions::stallAt, false},
+};
+
 // Reads a whole decimal number within [low, high].
 bool ParseInt(const char* text, long low, long high, int* value) {
   char* end = nullptr;
@@ -14,21 +65,45 @@ bool ParseInt(const char* text, long low, long high, int* value) {
   return true;
 }
 
-// The option's switch in *options when arg names one that takes no value,
-// else null.
-bool* FindFlag(const char* arg, SimOptions* options) {
-  const struct {
-    const char* name;
-    bool SimOptions::*field;
-  } kFlags[] = {
-      {"--once", &SimOptions::once},          {"--quiet", &SimOptions::quiet},
-      {"--bad-state", &SimOptions::badState}, {"--no-loader", &SimOptions::noLoader},
-      {"--stay-app", &SimOptions::stayApp},   {"--fragment", &SimOptions::fragment},
-  };
-  for (const auto& flag : kFlags) {
-    if (std::strcmp(arg, flag.name) == 0) return &(options->*flag.field);
+// True when arg names an option that takes a value.
+bool TakesValue(const char* arg) {
+  for (const IntOption& option : kInts) {
+    if (std::strcmp(arg, option.name) == 0) return true;
   }
-  return nullptr;
+  for (const StepOption& option : kSteps) {
+    if (std::strcmp(arg, option.name) == 0) return true;
+  }
+  return std::strcmp(arg, "--timeout") == 0 || std::strcmp(arg, "--image-out") == 0;
+}
+
+// Takes value as the value of the option arg into *options. Returns false
+// for a bad value (or an option that takes none).
+bool TakeValue(const char* arg, const char* value, SimOptions* options) {
+  for (const IntOption& option : kInts) {
+    if (std::strcmp(arg, option.name) == 0) {
+      return ParseInt(value, option.low, option.high, &(options->*option.field));
+    }
+  }
+  for (const StepOption& option : kSteps) {
+    if (std::strcmp(arg, option.name) != 0) continue;
+    StepAt at;
+    if (ParseStepAt(value, &at) != 0 || (option.needsStatus && !StepHasStatus(at.step))) {
+      return false;
+    }
+    options->*option.field = at;
+    return true;
+  }
+  if (std::strcmp(arg, "--timeout") == 0) {
+    int seconds = 0;
+    if (!ParseInt(value, 1, 86400, &seconds)) return false;
+    options->timeoutMs = seconds * 1000;
+    return true;
+  }
+  if (std::strcmp(arg, "--image-out") == 0) {
+    options->imageOut = value;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -47,70 +122,70 @@ void PrintSimUsage(FILE* out) {
       "                    the one that starts the loader\n"
       "  --timeout S       exit whatever happens after S seconds (default 120)\n"
       "  --quiet           no log line per data frame\n"
-      "faults:\n"
+      "faults at a step:\n"
       "  --refuse STEP     acknowledge STEP with status 0x01 (steps with a status:\n"
       "                    app-query app-version app-start loader-query reset)\n"
       "  --silent-at STEP  answer nothing from STEP on\n"
       "  --hangup-at STEP  close the connection when STEP arrives\n"
+      "  --reset-at STEP   drop the connection with a reset (RST) when STEP arrives\n"
+      "  --babble-at STEP  from STEP on answer nothing but stream noise that never\n"
+      "                    ends a frame (64 bytes every 10 ms, a start marker every\n"
+      "                    512 bytes, no end marker) until the tool hangs up\n"
+      "  --trickle-at STEP send STEP's answer one byte every --trickle-ms (default\n"
+      "                    1000); the other answers go out normally\n"
+      "  --stall-at STEP   behind STEP neither read nor answer for --stall-ms, or\n"
+      "                    for good without it; STEP's answer follows the stall\n"
+      "faults of the whole run:\n"
       "  --bad-state       answer the first state poll with a bad escape sequence\n"
       "  --no-loader       stop listening at the switch\n"
       "  --stay-app        report mode 1 after the switch\n"
+      "  --blackhole       never take a connection: the port drops connection\n"
+      "                    requests, so a connect hangs until its own time-out\n"
+      "  --blackhole-after-switch  the application answers; once the switch was\n"
+      "                    acknowledged and the tool hung up, the port drops\n"
+      "                    connection requests\n"
+      "  --ack-everything  the loader acknowledges every command, each data frame\n"
+      "                    included; replies the tool does not read fill a small send\n"
+      "                    buffer and are then dropped while the board reads on\n"
       "  --fragment        send replies in pieces of 1-3 bytes behind stray bytes\n"
-      "  --delay MS        wait MS before answering each command\n"
+      "  --delay MS        wait MS before answering each command (reading goes on)\n"
+      "a board's own pauses:\n"
+      "  --erase-ms N      read nothing for N ms behind each flash-data reset\n"
+      "  --link-kbps N     take the tool's data at N kB/s (1000 bytes) at most\n"
       "STEP: app-query app-version app-start loader-query loader-version\n"
       "  reset-flashdata data set-offset start-flash state reset close, optionally\n"
       "  :K for its K-th occurrence (data:3 the third data frame); loader-query is a\n"
       "  mode query while the loader plays (after the switch, or with --mode above 1)\n"
       "stdout: the line \"port N\" once listening. stderr: one line per frame and\n"
-      "  connection event, \"sim: <step>:<K> seq <n>\" or \"sim: <step>:<K> len <n>\".\n"
+      "  connection event, \"sim: <step>:<K> seq <n>\" or \"sim: <step>:<K> len <n>\",\n"
+      "  and one per fault event (\"sim: babbling from here on\").\n"
       "exit status: 0 an update ended with the close command (--once), 1 usage or\n"
-      "  start-up error, 2 deadline reached, 3 the session ended without close or the\n"
-      "  loader was withheld (--no-loader)\n",
+      "  start-up error, 2 deadline reached (a blackhole always ends so), 3 the\n"
+      "  session ended without close or the loader was withheld (--no-loader)\n",
       out);
 }
 
 int ParseSimArgs(int argc, const char* const* argv, SimOptions* options) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    bool ok = true;
-    bool takesValue = true;
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      return 1;
-    } else if (bool* flag = FindFlag(arg, options)) {
-      *flag = true;
-      takesValue = false;
-    } else if (value == nullptr) {
-      ok = false;
-    } else if (std::strcmp(arg, "--port") == 0) {
-      ok = ParseInt(value, 0, 65535, &options->port);
-    } else if (std::strcmp(arg, "--mode") == 0) {
-      ok = ParseInt(value, 0, 255, &options->mode);
-    } else if (std::strcmp(arg, "--busy") == 0) {
-      ok = ParseInt(value, 0, 1000000, &options->busy);
-    } else if (std::strcmp(arg, "--delay") == 0) {
-      ok = ParseInt(value, 0, 600000, &options->delayMs);
-    } else if (std::strcmp(arg, "--timeout") == 0) {
-      int seconds = 0;
-      ok = ParseInt(value, 1, 86400, &seconds);
-      options->timeoutMs = seconds * 1000;
-    } else if (std::strcmp(arg, "--image-out") == 0) {
-      options->imageOut = value;
-    } else if (std::strcmp(arg, "--refuse") == 0) {
-      ok = ParseStepAt(value, &options->refuse) == 0 && StepHasStatus(options->refuse.step);
-    } else if (std::strcmp(arg, "--silent-at") == 0) {
-      ok = ParseStepAt(value, &options->silentAt) == 0;
-    } else if (std::strcmp(arg, "--hangup-at") == 0) {
-      ok = ParseStepAt(value, &options->hangupAt) == 0;
-    } else {
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return 1;
+    bool isFlag = false;
+    for (const FlagOption& flag : kFlags) {
+      if (std::strcmp(arg, flag.name) == 0) {
+        options->*flag.field = true;
+        isFlag = true;
+      }
+    }
+    if (isFlag) continue;
+    if (!TakesValue(arg)) {
       std::fprintf(stderr, "tcpflash-sim: unknown option %s (see --help)\n", arg);
       return -1;
     }
-    if (!ok) {
+    if (i + 1 >= argc || !TakeValue(arg, argv[i + 1], options)) {
       std::fprintf(stderr, "tcpflash-sim: bad or missing value for %s (see --help)\n", arg);
       return -1;
     }
-    if (takesValue) ++i;
+    ++i;
   }
   return 0;
 }

@@ -2,7 +2,9 @@
 #ifndef TCPFLASH_SIM_SIM_ARGS_H_
 #define TCPFLASH_SIM_SIM_ARGS_H_
 
-#include "sim/device_sim.h"
+#include <cstdio>
+
+#include "sim/sim_options.h"
 
 // Fills *options from argv[1,argc). Returns 0, 1 when --help was asked for,
 // or -1 after printing the reason to stderr.

@@ -56,11 +56,93 @@ TEST(SimArgsTest, OptionsAreTaken) {
   EXPECT_TRUE(o.once && o.badState && o.noLoader && o.stayApp && o.fragment && o.quiet);
 }
 
+TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
+  const SimOptions d;
+  EXPECT_EQ(d.resetAt.step, Step::kNone);
+  EXPECT_EQ(d.babbleAt.step, Step::kNone);
+  EXPECT_EQ(d.trickleAt.step, Step::kNone);
+  EXPECT_EQ(d.stallAt.step, Step::kNone);
+  EXPECT_EQ(d.trickleMs, 1000);
+  EXPECT_EQ(d.stallMs, 0) << "a stall lasts for good unless timed";
+  EXPECT_FALSE(d.ackEverything || d.blackhole || d.blackholeAfterSwitch);
+  EXPECT_EQ(d.eraseMs, 0);
+  EXPECT_EQ(d.linkKbps, 0);
+
+  // Each option alone, with the field it must set: the options share tables,
+  // so a row taken by the wrong field shows here.
+  struct StepCase {
+    const char* option;
+    StepAt SimOptions::*field;
+  };
+  const StepCase steps[] = {{"--reset-at", &SimOptions::resetAt},
+                            {"--babble-at", &SimOptions::babbleAt},
+                            {"--trickle-at", &SimOptions::trickleAt},
+                            {"--stall-at", &SimOptions::stallAt}};
+  for (const StepCase& c : steps) {
+    SimOptions o;
+    ASSERT_EQ(Parse({c.option, "loader-version:3"}, &o), 0) << c.option;
+    EXPECT_EQ((o.*c.field).step, Step::kLoaderVersion) << c.option;
+    EXPECT_EQ((o.*c.field).occurrence, 3) << c.option;
+    for (const StepCase& other : steps) {
+      if (other.field != c.field) {
+        EXPECT_EQ((o.*other.field).step, Step::kNone) << c.option;
+      }
+    }
+  }
+  struct IntCase {
+    const char* option;
+    const char* value;
+    int SimOptions::*field;
+    int want;
+  };
+  const IntCase ints[] = {{"--trickle-ms", "1", &SimOptions::trickleMs, 1},
+                          {"--stall-ms", "70000", &SimOptions::stallMs, 70000},
+                          {"--erase-ms", "0", &SimOptions::eraseMs, 0},
+                          {"--erase-ms", "2500", &SimOptions::eraseMs, 2500},
+                          {"--link-kbps", "12500", &SimOptions::linkKbps, 12500}};
+  for (const IntCase& c : ints) {
+    SimOptions o;
+    ASSERT_EQ(Parse({c.option, c.value}, &o), 0) << c.option;
+    EXPECT_EQ(o.*c.field, c.want) << c.option;
+  }
+  struct FlagCase {
+    const char* option;
+    bool SimOptions::*field;
+  };
+  const FlagCase flags[] = {{"--ack-everything", &SimOptions::ackEverything},
+                            {"--blackhole", &SimOptions::blackhole},
+                            {"--blackhole-after-switch", &SimOptions::blackholeAfterSwitch}};
+  for (const FlagCase& c : flags) {
+    SimOptions o;
+    ASSERT_EQ(Parse({c.option}, &o), 0) << c.option;
+    for (const FlagCase& other : flags) EXPECT_EQ(o.*other.field, other.field == c.field);
+  }
+}
+
 TEST(SimArgsTest, BadCommandLinesAreRefused) {
   const std::vector<std::vector<const char*>> bad = {
-      {"--port"},           {"--port", "65536"}, {"--port", "x"},      {"--mode", "256"},
-      {"--mode", "-1"},     {"--timeout", "0"},  {"--refuse", "data"}, {"--refuse", "close"},
-      {"--silent-at", "q"}, {"--frobnicate"},    {"--delay", "10ms"},
+      {"--port"},
+      {"--port", "65536"},
+      {"--port", "x"},
+      {"--mode", "256"},
+      {"--mode", "-1"},
+      {"--timeout", "0"},
+      {"--refuse", "data"},
+      {"--refuse", "close"},
+      {"--silent-at", "q"},
+      {"--frobnicate"},
+      {"--frobnicate", "1"},
+      {"--delay", "10ms"},
+      {"--reset-at", "unknown"},
+      {"--babble-at"},
+      {"--trickle-at", "state:0"},
+      {"--stall-at", "data:"},
+      {"--trickle-ms", "0"},
+      {"--stall-ms", "0"},
+      {"--erase-ms", "-5"},
+      {"--link-kbps", "0"},
+      {"--blackhole-after"},
+      {"--ack-everything", "--stall-ms"},
   };
   for (const auto& args : bad) {
     SimOptions o;
@@ -68,6 +150,7 @@ TEST(SimArgsTest, BadCommandLinesAreRefused) {
   }
   SimOptions o;
   EXPECT_EQ(Parse({"--help"}, &o), 1);
+  EXPECT_EQ(Parse({"--blackhole", "-h"}, &o), 1);
 }
 
 }  // namespace

@@ -9,18 +9,20 @@
 #include <thread>
 #include <vector>
 
+#include "frame/frame_stream_decoder.h"
+#include "protocol/device_peer.h"
 #include "protocol/loader_commands.h"
 #include "sim/device_sim.h"
-#include "sim/frame_stream_decoder.h"
 
 namespace {
 
 struct CountingSink : FrameSink {
   long long frames = 0;
   long long bytes = 0;
-  void OnFrame(const uint8_t* /*content*/, int n) override {
+  bool OnFrame(const uint8_t* /*content*/, int n) override {
     ++frames;
     bytes += n;
+    return true;
   }
 };
 
@@ -45,7 +47,8 @@ std::vector<uint8_t> DataFrames(size_t imageBytes) {
 void BenchDecoder(const std::vector<uint8_t>& stream) {
   constexpr int kRounds = 10;
   constexpr size_t kBlock = 1 << 16;
-  FrameStreamDecoder decoder;
+  static uint8_t storage[REQUEST_CONTENT_MAX];
+  FrameStreamDecoder decoder(storage, REQUEST_CONTENT_MAX);
   CountingSink sink;
   const auto start = std::chrono::steady_clock::now();
   for (int round = 0; round < kRounds; ++round) {
