@@ -401,7 +401,7 @@ def main():
         return 1
     build = os.path.abspath(sys.argv[1])
     quick = "--quick" in sys.argv[2:]
-    rounds = 3 if quick else 11
+    rounds = 3 if quick else 15
     size = (8 if quick else 64) * MB
     workdir = tempfile.mkdtemp(prefix="tcpflash-bench-")
     results = []
