@@ -291,12 +291,17 @@ def throughput(build, workdir, rounds, size):
         checks.append("%s %s" % (label, "intact" if image_check(build, d, workdir) else "CORRUPT"))
         setups.append((label, d, expect, {"tool": [], "limit": []}))
     print("   image check, one untimed run each against tcpflash-sim: %s" % ", ".join(checks))
+    # The images were just written: their write-back must not run during the rounds.
+    os.sync()
+    load_start = os.getloadavg()[0]
     for r in range(rounds):
         # Alternate the order so that a disturbance hits both alike.
         order = ("tool", "limit") if r % 2 == 0 else ("limit", "tool")
         for _, d, expect, rates in setups:
             for kind in order:
                 rates[kind].append(streaming_run(build, kind, d, workdir, expect))
+    print("   load average over the rounds: %.1f at the start, %.1f at the end "
+          "(2 or more: the figures swing widely)" % (load_start, os.getloadavg()[0]))
     ok = all("CORRUPT" not in c for c in checks)
     for label, d, _, rates in setups:
         tool, limit = rates["tool"], rates["limit"]
