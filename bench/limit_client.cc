@@ -1,8 +1,10 @@
-// The loopback limit for the image transfer: reads an image file, builds all
-// of its data frames in memory first, then connects to a simulator on
-// 127.0.0.1 and hands each frame to one Send, between the reset-flashdata and
-// set-offset commands, and ends with the close command. The simulator times
-// the data phase; this client prints only what it sent.
+// The loopback limit for the image transfer: reads an image file and builds
+// all of its data frames in memory first, then connects to a device stand-in
+// on 127.0.0.1 and plays the tool's dialogue from loader mode (mode query,
+// version, reset-flashdata, the data frames one Send each, set-offset,
+// start-flash, state polls, reset, close) with the tool's own command
+// functions. Only the data phase differs from the tool: nothing is read or
+// stuffed while it runs. The device side times the data phase.
 //
 // usage: tcpflash_limit_client PORT IMAGE_FILE
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "net/tcp_endpoint.h"
+#include "protocol/app_commands.h"
 #include "protocol/loader_commands.h"
 
 namespace {
@@ -61,6 +64,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot connect to 127.0.0.1:%d\n", port);
     return 1;
   }
+  if (QueryDeviceMode(client) < MODE_UPDATELOADER) {
+    std::fprintf(stderr, "no device in loader mode\n");
+    return 1;
+  }
+  RequestLoaderVersion(client);
   if (SendLoaderCommand(client, LOADER_RESET_FLASHDATA) != 0) return 1;
   size_t at = 0;
   for (const size_t end : frames.ends) {
@@ -71,6 +79,9 @@ int main(int argc, char** argv) {
     at = end;
   }
   if (SendLoaderCommand(client, LOADER_SET_OFFSET) != 0) return 1;
+  if (SendLoaderCommand(client, LOADER_START_FLASH) != 0) return 1;
+  if (WaitUntilReady(client) != 0) return 1;
+  ResetDevice(client);
   if (SendLoaderCommand(client, LOADER_CLOSE) != 0) return 1;
   client.Close();
   std::printf("sent %lld image bytes in %zu data frames (%zu wire bytes)\n", imageBytes,

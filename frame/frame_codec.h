@@ -44,10 +44,14 @@ inline int StuffByte(uint8_t b, uint8_t* out) {
   return 2;
 }
 
-// Writes the raw form of the content bytes in[0,n) to out and returns the
-// number of bytes written, n to 2n; out must hold 2n bytes and must not
-// overlap in.
+// Writes the raw form of the content bytes in[0,n) to out[0,result) and
+// returns result, n to 2n. Reads only in[0,n); out must hold 2n bytes and
+// must not overlap in; out[result,2n) may be overwritten as scratch.
 int StuffBytes(const uint8_t* in, int n, uint8_t* out);
+
+// The same as StuffBytes, eight bytes at a time in plain C++: what StuffBytes
+// runs on targets without SSE2. Writes only out[0,result).
+int StuffBytesPortable(const uint8_t* in, int n, uint8_t* out);
 
 // CRC-16/GENIBUS (poly 0x1021, init 0xFFFF, final XOR 0xFFFF, not reflected)
 // of data[0,count). A count of 0 or less reads nothing and yields 0x0000.

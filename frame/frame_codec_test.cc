@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "frame/stuffing_test_data.h"
@@ -167,6 +170,105 @@ TEST(StuffBytesTest, MatchesTheByteRuleAtEveryPositionAndLength) {
       const int got = StuffBytes(in, stuffing_test::kWordBytes, out);
       ASSERT_EQ(Bytes(out, out + got), stuffing_test::StuffedByByte(in, sizeof in))
           << v << " at " << at;
+    }
+  }
+}
+
+// Undoes the stuffing of raw[0,n) (no markers); false on a marker or a bad
+// escape code.
+bool Unstuff(const uint8_t* raw, int n, Bytes* plain) {
+  plain->clear();
+  for (int i = 0; i < n; ++i) {
+    if (raw[i] == FRAME_START || raw[i] == FRAME_END) return false;
+    if (raw[i] != FRAME_ESCAPE) {
+      plain->push_back(raw[i]);
+    } else if (i + 1 < n && raw[i + 1] <= 2) {
+      plain->push_back(static_cast<uint8_t>(FRAME_ESCAPE + raw[++i]));
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Runs both stuffing paths on in and checks each against the byte rule, the
+// round trip, and the output bounds: nothing written past 2n (the portable
+// path writes nothing past its result). in is held in a buffer of exactly its
+// size, so that a read past it shows under the address sanitizer.
+void CheckStuffing(const Bytes& in, const std::string& what) {
+  const int n = static_cast<int>(in.size());
+  const Bytes want = stuffing_test::StuffedByByte(in.data(), in.size());
+  const std::unique_ptr<uint8_t[]> exact(new uint8_t[in.size() + (in.empty() ? 1 : 0)]);
+  std::copy(in.begin(), in.end(), exact.get());
+  constexpr uint8_t kCanary = 0xA5;
+  constexpr int kGuard = 32;
+  struct Path {
+    const char* name;
+    int (*stuff)(const uint8_t*, int, uint8_t*);
+    bool scratch;  // may write past its result, up to 2n
+  };
+  const Path paths[] = {{"StuffBytes", StuffBytes, true},
+                        {"StuffBytesPortable", StuffBytesPortable, false}};
+  for (const Path& path : paths) {
+    Bytes out(2 * in.size() + kGuard, kCanary);
+    const int got = path.stuff(exact.get(), n, out.data());
+    ASSERT_EQ(Bytes(out.begin(), out.begin() + std::max(got, 0)), want)
+        << path.name << ", " << what;
+    const int untouchedFrom = path.scratch ? 2 * n : got;
+    for (size_t i = static_cast<size_t>(untouchedFrom); i < out.size(); ++i) {
+      ASSERT_EQ(out[i], kCanary) << path.name << " wrote byte " << i << ", " << what;
+    }
+    Bytes back;
+    ASSERT_TRUE(Unstuff(out.data(), got, &back)) << path.name << ", " << what;
+    ASSERT_EQ(back, in) << path.name << ", " << what;
+  }
+}
+
+TEST(StuffBytesTest, BothPathsAtEveryPositionAroundTheGroupEdges) {
+  // Every length up to 80 crosses the 8-, 16- and 32-byte steps of both paths
+  // and the byte-by-byte end of the vector path; a few longer ones and a full
+  // block follow.
+  std::vector<int> lengths;
+  for (int n = 0; n <= 80; ++n) lengths.push_back(n);
+  for (int n : {95, 96, 97, 127, 128, 129, 749, 750}) lengths.push_back(n);
+  const uint8_t marks[] = {FRAME_ESCAPE, FRAME_START, FRAME_END};
+  const uint8_t nearMarks[] = {0x00, 0x7D, 0x7F, 0x80, 0xFC};
+  std::mt19937 rng(11);
+  for (const int n : lengths) {
+    const size_t size = static_cast<size_t>(n);
+    for (int at = 0; at < n; ++at) {
+      // One marker alone among plain bytes, and one plain byte alone among
+      // markers.
+      for (const uint8_t m : marks) {
+        Bytes lone(size, 0x41);
+        lone[static_cast<size_t>(at)] = m;
+        CheckStuffing(lone, "n " + std::to_string(n) + ", marker at " + std::to_string(at));
+      }
+      for (const uint8_t plain : nearMarks) {
+        Bytes gap(size);
+        for (size_t i = 0; i < size; ++i) gap[i] = marks[i % 3];
+        gap[static_cast<size_t>(at)] = plain;
+        CheckStuffing(gap, "n " + std::to_string(n) + ", plain at " + std::to_string(at));
+      }
+    }
+    CheckStuffing(Bytes(size, FRAME_END), "n " + std::to_string(n) + ", all 0xFF");
+    // Random blocks, markers dense to sparse.
+    for (const unsigned oneIn : {2u, 4u, 16u, 64u}) {
+      for (int round = 0; round < 8; ++round) {
+        Bytes block(size);
+        for (uint8_t& b : block) {
+          b = rng() % oneIn == 0 ? marks[rng() % 3] : static_cast<uint8_t>(rng() % 0xFD);
+        }
+        CheckStuffing(block, "n " + std::to_string(n) + ", random 1 in " + std::to_string(oneIn));
+      }
+    }
+  }
+  // Every byte value at every position of a 32-byte run.
+  for (int v = 0; v < 256; ++v) {
+    for (size_t at = 0; at < 32; ++at) {
+      Bytes run(32, 0x41);
+      run[at] = static_cast<uint8_t>(v);
+      CheckStuffing(run, "value " + std::to_string(v) + " at " + std::to_string(at));
     }
   }
 }
