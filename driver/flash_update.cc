@@ -1,7 +1,9 @@
 #include "driver/flash_update.h"
 
 #include "driver/image_file.h"
+#include "driver/progress.h"
 #include "driver/select_target.h"
+#include "driver/terminal.h"
 #include "driver/tool_options.h"
 #include "driver/update_run.h"
 #include "net/tcp_endpoint.h"
@@ -47,5 +49,10 @@ int RunFlashUpdate(int argc, char** argv, FILE* input) {
   // No update happened, which a script must be able to tell.
   if (endpoint.Connect() != 0) return OrderlyEnd(endpoint, "s error!\n", 1);
   std::printf("s init ok\n");
-  return RunUpdate(endpoint, image, imageSize);
+  // Standard output stays the exact transcript: the progress display goes
+  // to standard error, and by default only when someone watches it there.
+  const bool showProgress = options.progress == ProgressMode::kOn ||
+                            (options.progress == ProgressMode::kAuto && IsTerminal(stderr));
+  Progress progress(stderr, showProgress);
+  return RunUpdate(endpoint, image, imageSize, &progress);
 }

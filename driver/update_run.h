@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+class Progress;
 class TcpEndpoint;
 
 constexpr int SWITCH_WAIT_MS = 4000;
@@ -13,9 +14,12 @@ constexpr int CLOSE_PAUSE_MS = 500;
 
 // Drives the device on the connected endpoint: switches a running
 // application to its update loader, sends the imageSize bytes of image (at
-// its first byte) and flashes them. Returns the exit status: 0 flashed as
+// its first byte) and flashes them. progress, when not null, shows the
+// transfer, the wait for the update loader and the reconnect attempts; it
+// is erased before every console text. Returns the exit status: 0 flashed as
 // ordered, -1 failed.
-int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize);
+int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize,
+              Progress* progress = nullptr);
 
 // Prints message, pauses CLOSE_PAUSE_MS, closes the endpoint, releases the
 // sockets library and returns status.

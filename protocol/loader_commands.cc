@@ -75,7 +75,7 @@ int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n) {
   return endpoint.Send(frame, BuildDataFrame(block, n, frame));
 }
 
-int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size) {
+int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size, TransferObserver* observer) {
   uint8_t block[IMAGE_BLOCK_SIZE];
   for (long long left = size;; left -= IMAGE_BLOCK_SIZE) {
     const bool last = left < IMAGE_BLOCK_SIZE;
@@ -83,15 +83,14 @@ int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size) {
     const size_t n = std::fread(block, 1, want, image);
     // A byte past the size means the file grew: the frame would end a torn image.
     const bool changed = n != want || (last && std::fgetc(image) != EOF);
-    if (std::ferror(image)) {
-      std::printf("Image read error\n");
-      return -1;
-    }
-    if (changed) {
-      std::printf("Image changed during the transfer\n");
+    const bool unreadable = std::ferror(image) != 0;
+    if (unreadable || changed) {
+      if (observer != nullptr) observer->TransferWillPrint();
+      std::fputs(unreadable ? "Image read error\n" : "Image changed during the transfer\n", stdout);
       return -1;
     }
     if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return -1;
+    if (observer != nullptr) observer->TransferAdvanced(size - left + static_cast<long long>(n));
     if (last) return 0;
   }
 }

@@ -40,14 +40,29 @@ int SendLoaderCommand(TcpEndpoint& endpoint, uint8_t command);
 // sent, -1 not sent.
 int SendImageBlock(TcpEndpoint& endpoint, const uint8_t* block, int n);
 
+// Follows a transfer while it goes out, on the transfer's own thread.
+class TransferObserver {
+ public:
+  // sent (0 <= sent <= size) image bytes have gone out. Called after every
+  // data frame, so it must be cheap.
+  virtual void TransferAdvanced(long long sent) = 0;
+  // The transfer is about to print a message on standard output.
+  virtual void TransferWillPrint() = 0;
+
+ protected:
+  ~TransferObserver() = default;
+};
+
 // Sends the size (>= 0) bytes of image from its current position in data frames of
 // IMAGE_BLOCK_SIZE bytes, closed by an empty frame when size is a multiple of
 // it. The stream must end exactly there: a file that was cut or grew since
-// its size was taken is torn, and its last frame never goes out. Returns 0
-// when all went out; -1 as soon as a frame could not be sent, or after
-// "Image read error\n" (the file cannot be read) or "Image changed during the
-// transfer\n".
-int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size);
+// its size was taken is torn, and its last frame never goes out. observer,
+// when not null, hears of every frame sent and of every message before it is
+// printed. Returns 0 when all went out; -1 as soon as a frame could not be
+// sent, or after "Image read error\n" (the file cannot be read) or "Image
+// changed during the transfer\n".
+int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size,
+                  TransferObserver* observer = nullptr);
 
 // Judges the decoded state reply[0,n): 1 ready, 0 busy, -1 no state reply.
 // Reads only reply[0,n).

@@ -56,7 +56,7 @@ TEST(DataFrameTest, LengthBytesAndStuffing) {
 // (image.size() unless given), and returns the decoded data frames the device
 // received.
 std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes& image, int* result,
-                            long long size = -1) {
+                            long long size = -1, TransferObserver* observer = nullptr) {
   FILE* file = std::tmpfile();
   if (!image.empty()) std::fwrite(image.data(), 1, image.size(), file);
   std::rewind(file);
@@ -70,7 +70,7 @@ std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes&
       stream.insert(stream.end(), block, block + n);
     }
   });
-  *result = TransferImage(tool, file, size);
+  *result = TransferImage(tool, file, size, observer);
   tool.Close();
   reader.join();
   std::fclose(file);
@@ -157,6 +157,40 @@ TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
   EXPECT_EQ(Printed(), "Image read error\n");
   EXPECT_EQ(Sent(), Bytes()) << "no frame at all";
   std::fclose(directory);
+}
+
+// Notes what a transfer reports; marks on standard output where it was told
+// that a message comes.
+struct RecordingObserver final : TransferObserver {
+  void TransferAdvanced(long long sent) override { advances.push_back(sent); }
+  void TransferWillPrint() override { std::printf("<erase>"); }
+  std::vector<long long> advances;
+};
+
+TEST_F(LoaderCommandsTest, ObserverHearsEveryFrameAndEveryMessage) {
+  struct Case {
+    size_t actual;
+    long long opened;
+    std::vector<long long> advances;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {1600, 1600, {750, 1500, 1600}, ""},
+      {1500, 1500, {750, 1500, 1500}, ""},  // the empty closing frame too
+      {0, 0, {0}, ""},
+      {1000, 1500, {750}, "<erase>Image changed during the transfer\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.opened);
+    RecordingObserver observer;
+    int result = -7;
+    StartCapture();
+    Transfer(tool, device, Bytes(c.actual, 0x33), &result, c.opened, &observer);
+    EXPECT_EQ(Printed(), c.printed);
+    EXPECT_EQ(observer.advances, c.advances);
+    TearDown();
+    SetUp();
+  }
 }
 
 TEST_F(LoaderCommandsTest, LoaderVersion) {

@@ -2,11 +2,13 @@
 # Runs every test of tcpflash on a Debian machine, starting from a clean clone:
 # installs what is missing (when run as root), then configures, builds and
 # tests the native, Windows (MinGW-w64 cross build, run under Wine) and
-# sanitizer builds. Exits non-zero when anything fails, or, with CI=true,
-# when a suite had to be skipped.
+# sanitizer builds, then builds the release packages and tests what they
+# hold. Exits non-zero when anything fails, or, with CI=true, when a suite had
+# to be skipped.
 #
 #   scripts/test.sh            all suites
-#   scripts/test.sh native     only the named suites (native, windows, sanitize, tidy, fuzz)
+#   scripts/test.sh native     only the named suites (native, windows, sanitize, tidy, fuzz,
+#                              package)
 set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -27,13 +29,15 @@ START=$SECONDS
 PKGS_NATIVE=(cmake ninja-build g++ googletest libgtest-dev python3)
 PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 python3)
 PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
+PKGS_PACKAGE=("${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" dpkg-dev file)
 PKGS_EXTRA=(libbenchmark-dev clang clang-tidy clang-format libclang-rt-14-dev)
 
 # shellcheck source=scripts/packages.sh
 . scripts/packages.sh
 
 section "Set-up"
-ensure_packages "${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" "${PKGS_EXTRA[@]}" || exit 1
+ensure_packages "${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" "${PKGS_PACKAGE[@]}" \
+  "${PKGS_EXTRA[@]}" || exit 1
 
 # A suite can run when its packages are present (or, off Debian, its tools are).
 can_run() {
@@ -102,7 +106,8 @@ suite_tidy() {
     SKIPPED+=("tidy (no native build)"); return 0
   fi
   section "clang-tidy"
-  local -a files; mapfile -t files < <(git ls-files '*.cc' | grep -v '^net/win32/')
+  # The Windows layers (*/win32/) are not in the native compilation database.
+  local -a files; mapfile -t files < <(git ls-files '*.cc' | grep -v '/win32/')
   if printf '%s\n' "${files[@]}" | xargs -P "$JOBS" -n 4 clang-tidy -p build/native --quiet \
        --warnings-as-errors='*' 2> >(grep -v 'warnings generated' >&2); then
     PASSED+=(tidy)
@@ -119,12 +124,28 @@ suite_fuzz() {
   if fuzz/run.sh "${TCPFLASH_FUZZ_SECONDS:-30}"; then PASSED+=(fuzz); else FAILED+=(fuzz); fi
 }
 
+# The Debian package, the .tar.gz and the Windows .zip, built into dist/ from
+# the native and Windows builds (reused when the suites above built them),
+# unpacked and run: the Windows executable under Wine, in the Windows
+# suite's prefix.
+suite_package() {
+  can_run package "${PKGS_PACKAGE[@]}" || return 0
+  section "package: build (dist/)"
+  scripts/package.sh || { FAILED+=("package (build)"); return 1; }
+  section "package: test"
+  if WINEPREFIX=$WINE_PREFIX_DIR scripts/package_test.sh; then
+    PASSED+=(package)
+  else
+    FAILED+=("package (tests)")
+  fi
+}
+
 SUITES=("$@")
-[ ${#SUITES[@]} -eq 0 ] && SUITES=(native windows sanitize tidy fuzz)
+[ ${#SUITES[@]} -eq 0 ] && SUITES=(native windows sanitize tidy fuzz package)
 for s in "${SUITES[@]}"; do
   case $s in
-    native|windows|sanitize|tidy|fuzz) "suite_$s" || true ;;
-    *) echo "unknown suite: $s (native, windows, sanitize, tidy, fuzz)" >&2; exit 2 ;;
+    native|windows|sanitize|tidy|fuzz|package) "suite_$s" || true ;;
+    *) echo "unknown suite: $s (native, windows, sanitize, tidy, fuzz, package)" >&2; exit 2 ;;
   esac
 done
 

@@ -145,6 +145,14 @@ def start_tool(args, cwd):
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
 
 
+def tool_command(args, stdin=b""):
+    """The command that runs the tool with args (under the emulator for the
+    Windows build), for tests that wire its streams themselves. The address
+    is checked as in run_tool."""
+    _check_target(args, stdin)
+    return _command(_config.tool, args)
+
+
 # Options of the tool that take a value; they never count as arguments.
 _VALUE_OPTIONS = ("--image", "--progress")
 

@@ -1,0 +1,8 @@
+#include "driver/terminal.h"
+
+#include <unistd.h>
+
+bool IsTerminal(FILE* stream) {
+  const int descriptor = fileno(stream);
+  return descriptor >= 0 && isatty(descriptor) == 1;
+}

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Checks what the packages in dist/ (made by scripts/package.sh) hold, as a
+# user gets them: each is unpacked into a temporary directory, its files are
+# listed against what it must carry, and its programs flash an image into the
+# simulator on 127.0.0.1 (the Debian package's pair natively, the Windows
+# zip's tcpflash.exe under Wine against the Debian package's simulator).
+#
+#   scripts/package_test.sh [DIST]    DIST defaults to dist/
+#
+# Wine runs in $WINEPREFIX (default build/windows/wineprefix, created when
+# missing). Exits non-zero when any check fails.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+ROOT=$PWD
+DIST=${1:-dist}
+WINE=${TCPFLASH_WINE:-/usr/lib/wine/wine64}
+export WINEPREFIX=${WINEPREFIX:-$ROOT/build/windows/wineprefix}
+export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+
+VERSION=$(sed -n 's/^project(tcpflash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+# The programs every package carries; the documents beside them.
+PROGRAMS=(tcpflash tcpflash-sim)
+DOCS=(README.md LICENSE CHANGELOG.md)
+# One update from application mode: switch, reconnect, transfer, image checked.
+E2E_CASE=test_complete_run_from_application_mode
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...: runs the command, reports the outcome
+  local what=$1; shift
+  if "$@"; then echo "ok    $what"; else echo "FAIL  $what"; failures=$((failures + 1)); fi
+}
+one_file() {  # one_file PATTERN: the single file in DIST matching it
+  local -a found; mapfile -t found < <(find "$DIST" -maxdepth 1 -name "$1" | sort)
+  if [ ${#found[@]} -ne 1 ]; then
+    echo "expected one $1 in $DIST, found ${#found[@]}" >&2; return 1
+  fi
+  echo "${found[0]}"
+}
+same_list() {  # same_list EXPECTED ACTUAL: both newline-separated, order ignored
+  diff <(sort <<<"$1") <(sort <<<"$2")
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# ---------------------------------------------------------------- Debian
+deb=$(one_file "tcpflash_${VERSION}_*.deb") || exit 1
+echo "== $deb"
+check "control: package tcpflash, version $VERSION" \
+  test "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = \
+  "Package: tcpflash Version: $VERSION "
+expected=$(printf './usr/bin/%s\n' "${PROGRAMS[@]}"; printf './usr/share/doc/tcpflash/%s\n' "${DOCS[@]}")
+check "files: ${PROGRAMS[*]} in /usr/bin, the documents in /usr/share/doc/tcpflash" \
+  same_list "$expected" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}')"
+dpkg-deb -x "$deb" "$work/deb"
+bin=$work/deb/usr/bin
+check "tcpflash --version says $VERSION" \
+  grep -q "^tcpflash $VERSION" <("$bin/tcpflash" --version)
+check "unpacked tcpflash flashes the unpacked tcpflash-sim" \
+  python3 tests/e2e/test_update_run.py --tool "$bin/tcpflash" --sim "$bin/tcpflash-sim" \
+  -k "$E2E_CASE"
+
+# ---------------------------------------------------------------- .tar.gz
+tgz=$(one_file "tcpflash-${VERSION}-linux-*.tar.gz") || exit 1
+echo "== $tgz"
+top=$(basename "$tgz" .tar.gz)
+expected=$(printf "$top/bin/%s\n" "${PROGRAMS[@]}"; printf "$top/share/doc/tcpflash/%s\n" "${DOCS[@]}")
+check "files: the same under $top/" \
+  same_list "$expected" "$(tar -tzf "$tgz" | grep -v '/$')"
+mkdir "$work/tgz" && tar -xzf "$tgz" -C "$work/tgz"
+for p in "${PROGRAMS[@]}"; do
+  check "$p is the Debian package's" cmp "$work/tgz/$top/bin/$p" "$bin/$p"
+done
+
+# ---------------------------------------------------------------- Windows
+zip=$(one_file "tcpflash-${VERSION}-windows-*.zip") || exit 1
+echo "== $zip"
+top=$(basename "$zip" .zip)
+expected=$(printf "$top/%s.exe\n" "${PROGRAMS[@]}"; printf "$top/%s\n" "${DOCS[@]}")
+listed=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
+check "files: the executables and the documents under $top/" same_list "$expected" "$listed"
+python3 -m zipfile -e "$zip" "$work/zip"
+exe=$work/zip/$top/tcpflash.exe
+# Static: the executables need Windows' own DLLs only, nothing of the MinGW
+# runtime (libstdc++-6.dll, libgcc_s_seh-1.dll, libwinpthread-1.dll).
+windows_dlls_only() {
+  local dlls
+  dlls=$(x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^.*DLL Name: *//p') || return 1
+  echo "      imports: ${dlls//$'\n'/ }"
+  grep -qi '^kernel32.dll$' <<<"$dlls" && ! grep -qi '^lib' <<<"$dlls"
+}
+for p in "${PROGRAMS[@]}"; do
+  check "$p.exe needs no MinGW runtime DLL" windows_dlls_only "$work/zip/$top/$p.exe"
+done
+if [ ! -x "$WINE" ]; then
+  echo "FAIL  no Wine at $WINE: the Windows executable cannot be run"; failures=$((failures + 1))
+else
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "-- creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX" && "$WINE" wineboot -i </dev/null >/dev/null 2>&1
+  fi
+  check "tcpflash.exe --version says $VERSION (Wine)" \
+    grep -q "^tcpflash $VERSION" <("$WINE" "$exe" --version </dev/null 2>/dev/null)
+  check "unzipped tcpflash.exe flashes tcpflash-sim (Wine)" \
+    python3 tests/e2e/test_update_run.py --tool "$exe" --emulator "$WINE" --sim "$bin/tcpflash-sim" \
+    -k "$E2E_CASE"
+fi
+
+echo
+if [ $failures -gt 0 ]; then echo "packages: $failures check(s) FAILED"; exit 1; fi
+echo "packages: all checks passed"
