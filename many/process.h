@@ -53,7 +53,8 @@ void KillChild(int slot);
 void DescribeAbnormalEnd(unsigned long code, char* text, int size);
 
 // From now on Ctrl-C and a termination request (SIGTERM; Ctrl-Break and a
-// closed console on Windows) only count up StopRequests().
+// closed console on Windows) only count up StopRequests(), and writing to a
+// closed pipe fails instead of ending the process.
 void InstallStopHandler();
 int StopRequests();
 

@@ -13,7 +13,9 @@
 
 #include "many/process.h"
 
-extern char** environ;
+#ifndef __GLIBC__
+extern char** environ;  // glibc declares it in unistd.h
+#endif
 
 namespace {
 
@@ -182,6 +184,9 @@ void InstallStopHandler() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A console that went away (a closed pipe) must not end the run before
+  // the report is written; the children get the default back.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 int StopRequests() { return gStops; }
