@@ -55,6 +55,8 @@ constexpr struct {
     {FAIL_STEP, "a flash step could not be sent"},
 };
 
+// Appends c to state->tail (dropping its oldest byte when full) and takes
+// the phase and failure of each marker the tail now ends with.
 void NoteByte(BoardState* state, char c) {
   if (state->tailUsed == TRANSCRIPT_TAIL_SIZE) {
     std::memmove(state->tail, state->tail + 1, TRANSCRIPT_TAIL_SIZE - 1);
@@ -72,6 +74,7 @@ void NoteByte(BoardState* state, char c) {
   }
 }
 
+// Takes the percentage that state->segment[0,segmentUsed) begins with, if any.
 void TakeSegmentPercent(BoardState* state) {
   const int percent = LeadingPercent(state->segment, state->segmentUsed);
   if (percent >= 0) state->percent = percent;

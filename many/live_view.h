@@ -36,7 +36,9 @@ class LiveView {
   void End(double now);
 
  private:
+  // Adds text[0,len) to frame_, cut where frame_ is full.
   void Append(const char* text, int len);
+  // Adds the zero-terminated line, a clear-to-end-of-line and "\n".
   void AppendLine(const char* line);
 
   FILE* out_ = nullptr;

@@ -45,7 +45,7 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (options->boardCount >= MAX_BOARDS) return Refuse(err, "more than 256 boards at", arg);
+      if (options->boardCount >= MAX_BOARDS) return Refuse(err, "more than 256 boards, from", arg);
       options->boards[options->boardCount++] = arg;
       continue;
     }

@@ -92,7 +92,7 @@ TEST(ManyOptionsTest, AtMostMaxBoards) {
   const Parsed p = Parse(args);
   EXPECT_EQ(p.result, MANY_EXIT_USAGE);
   EXPECT_EQ(p.complaint.substr(0, p.complaint.find('\n')),
-            "tcpflash-many: more than 256 boards at 18");
+            "tcpflash-many: more than 256 boards, from 18");
 }
 
 }  // namespace

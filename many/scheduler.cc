@@ -6,6 +6,9 @@
 #include "many/process.h"
 #include "many/report.h"
 
+// A board's process runs in the slot of the board's index.
+static_assert(MAX_CHILDREN >= MAX_BOARDS, "a slot for every board");
+
 namespace {
 
 // Longest wait for output before the clock, the time limits and the stop
