@@ -7,12 +7,17 @@
 
 namespace {
 
+// The parse's result with the option texts copied: they point into the
+// arguments, which end with Parse.
 struct Parsed {
   int result;
   ManyOptions options;
   std::vector<std::string> boards;
   std::string complaint;
+  std::string image, logDir, report, boardsFile;
 };
+
+std::string Text(const char* value) { return value != nullptr ? value : "(none)"; }
 
 Parsed Parse(std::vector<std::string> args) {
   args.insert(args.begin(), "tcpflash-many");
@@ -27,6 +32,12 @@ Parsed Parse(std::vector<std::string> args) {
   p.complaint.assign(buffer, got);
   std::fclose(err);
   for (int i = 0; i < p.options.boardCount; ++i) p.boards.emplace_back(p.options.boards[i]);
+  p.image = Text(p.options.imagePath);
+  p.logDir = Text(p.options.logDir);
+  p.report = Text(p.options.reportPath);
+  p.boardsFile = Text(p.options.boardsFile);
+  p.options.imagePath = p.options.logDir = p.options.reportPath = p.options.boardsFile = nullptr;
+  for (const char*& board : p.options.boards) board = nullptr;
   return p;
 }
 
@@ -37,10 +48,10 @@ TEST(ManyOptionsTest, OptionsAndBoardsInAnyOrder) {
   ASSERT_EQ(p.result, 0) << p.complaint;
   EXPECT_EQ(p.boards, (std::vector<std::string>{"17", "127.0.0.1:7000", "--odd"}));
   EXPECT_EQ(p.options.jobs, 2);
-  EXPECT_STREQ(p.options.imagePath, "fw.bin");
-  EXPECT_STREQ(p.options.logDir, "logs");
-  EXPECT_STREQ(p.options.reportPath, "r.json");
-  EXPECT_STREQ(p.options.boardsFile, "tray.txt");
+  EXPECT_EQ(p.image, "fw.bin");
+  EXPECT_EQ(p.logDir, "logs");
+  EXPECT_EQ(p.report, "r.json");
+  EXPECT_EQ(p.boardsFile, "tray.txt");
   EXPECT_EQ(p.options.boardTimeoutS, 90);
   EXPECT_EQ(p.complaint, "");
 }
@@ -48,11 +59,11 @@ TEST(ManyOptionsTest, OptionsAndBoardsInAnyOrder) {
 TEST(ManyOptionsTest, Defaults) {
   const Parsed p = Parse({"17"});
   ASSERT_EQ(p.result, 0);
-  EXPECT_STREQ(p.options.imagePath, "image.uncompressed");
+  EXPECT_EQ(p.image, "image.uncompressed");
   EXPECT_EQ(p.options.jobs, 0);
-  EXPECT_EQ(p.options.logDir, nullptr);
-  EXPECT_EQ(p.options.reportPath, nullptr);
-  EXPECT_EQ(p.options.boardsFile, nullptr);
+  EXPECT_EQ(p.logDir, "(none)");
+  EXPECT_EQ(p.report, "(none)");
+  EXPECT_EQ(p.boardsFile, "(none)");
   EXPECT_EQ(p.options.boardTimeoutS, 600);
   EXPECT_FALSE(p.options.help);
   EXPECT_TRUE(Parse({"--help"}).options.help);
