@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
   std::fclose(image);
   if (hashed != 0) return Usage("cannot read the image %s", options.imagePath);
 
-  char toolPath[CHILD_PATH_SIZE];
+  char toolPath[CHILD_PATH_SIZE] = "";
   std::error_code error;
   if (SiblingToolPath(argv[0], toolPath) != 0 ||
       !std::filesystem::is_regular_file(toolPath, error)) {
