@@ -7,7 +7,8 @@ include(GNUInstallDirs)
 # The programs every package carries, one per line.
 set(TCPFLASH_INSTALLED_PROGRAMS
   tcpflash
-  tcpflash-sim)
+  tcpflash-sim
+  tcpflash-many)
 
 if(WIN32)
   # The .zip is unpacked anywhere and run from there: all side by side.

@@ -19,7 +19,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
 VERSION=$(sed -n 's/^project(tcpflash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # The programs every package carries; the documents beside them.
-PROGRAMS=(tcpflash tcpflash-sim)
+PROGRAMS=(tcpflash tcpflash-sim tcpflash-many)
 DOCS=(README.md LICENSE CHANGELOG.md)
 # One update from application mode: switch, reconnect, transfer, image checked.
 E2E_CASE=test_complete_run_from_application_mode

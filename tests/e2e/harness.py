@@ -3,11 +3,12 @@ need a device, tcpflash-sim) in a temporary working directory.
 
 Each test script is started by CTest as
 
-    python3 <script> --tool PATH [--emulator WINE] [--sim PATH] [unittest args]
+    python3 <script> --tool PATH [--emulator WINE] [--sim PATH] [--many PATH]
+                     [unittest args]
 
 Natively --tool names `tcpflash`; in the Windows build it names
 `tcpflash.exe` and --emulator the wine64 loader, with the Wine environment
-(prefix, quiet debug output) set by CTest.
+(prefix, quiet debug output) set by CTest. --many names `tcpflash-many`.
 
 Every address the tool sees is 127.0.0.1, always with an explicit port of a
 socket the test opened itself. Every process has a hard timeout.
@@ -33,7 +34,7 @@ PROMPT = "IP Adresse: "
 RUN_TIMEOUT_S = 90
 SIM_START_TIMEOUT_S = 60
 
-_config = argparse.Namespace(tool=None, emulator=None, sim=None)
+_config = argparse.Namespace(tool=None, emulator=None, sim=None, many=None)
 
 
 def configure(argv=None):
@@ -43,10 +44,12 @@ def configure(argv=None):
     parser.add_argument("--tool", required=True)
     parser.add_argument("--emulator", default=None)
     parser.add_argument("--sim", default=None)
+    parser.add_argument("--many", default=None)
     args, rest = parser.parse_known_args(sys.argv[1:] if argv is None else argv)
     _config.tool = os.path.abspath(args.tool)
     _config.emulator = args.emulator or None
     _config.sim = os.path.abspath(args.sim) if args.sim else None
+    _config.many = os.path.abspath(args.many) if args.many else None
     return rest
 
 
@@ -186,6 +189,68 @@ def _check_target(args, stdin):
         for word in stdin.split():
             if not 4 <= len(word) <= 6:
                 raise AssertionError("prompt word %r would be taken as the address" % (word,))
+
+
+# Options of tcpflash-many that take a value.
+_MANY_VALUE_OPTIONS = ("--image", "--jobs", "--log-dir", "--report", "--boards",
+                       "--board-timeout")
+
+
+def _check_many_targets(args, cwd):
+    # Every board tcpflash-many is given, on the command line or in a board
+    # file, must be 127.0.0.1 with an explicit port: anything else would be
+    # completed or connected to as it stands.
+    boards, it = [], iter(str(a) for a in args)
+    for a in it:
+        if a in _MANY_VALUE_OPTIONS:
+            value = next(it, None)
+            if a == "--boards" and value is not None:
+                path = os.path.join(cwd, value) if cwd else value
+                if os.path.exists(path):
+                    with open(path, "rb") as f:
+                        for line in f.read().decode("latin-1").splitlines():
+                            board = line.split("#", 1)[0].strip()
+                            if board:
+                                boards.append(board)
+        elif a in ("-h", "--help", "--version"):
+            return
+        elif not (a.startswith("-") and len(a) > 1):
+            boards.append(a)
+    for board in boards:
+        if re.fullmatch(r"127\.0\.0\.1:\d+", board) is None:
+            raise AssertionError("end-to-end tests only address 127.0.0.1:PORT, got %r" % board)
+
+
+def many_available():
+    return _config.many is not None and os.path.exists(_config.many)
+
+
+def _many_command(args, cwd):
+    if not many_available():
+        raise unittest.SkipTest("tcpflash-many not built")
+    _check_many_targets(args, cwd)
+    return _command(_config.many, args)
+
+
+def run_many(args, cwd, timeout=RUN_TIMEOUT_S, env=None):
+    """Runs tcpflash-many with args in cwd. Returns (stdout bytes, stderr
+    bytes, exit status 0..255). Fails the calling test when it does not end
+    within timeout seconds; skips it when tcpflash-many was not built."""
+    try:
+        proc = subprocess.run(_many_command(args, cwd), cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                              env=env)
+    except subprocess.TimeoutExpired as e:
+        raise AssertionError("tcpflash-many did not end within %s s; output so far: %r"
+                             % (timeout, e.stdout)) from None
+    return proc.stdout, proc.stderr, exit_status(proc.returncode)
+
+
+def start_many(args, cwd, **popen_args):
+    """Starts tcpflash-many with args in cwd (stdin from the null device,
+    other streams as popen_args say). The caller waits for it."""
+    return subprocess.Popen(_many_command(args, cwd), cwd=cwd, stdin=subprocess.DEVNULL,
+                            **popen_args)
 
 
 @contextlib.contextmanager

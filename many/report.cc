@@ -1,0 +1,162 @@
+#include "many/report.h"
+
+#include <cstring>
+
+namespace {
+
+const char* EndingName(Ending ending) {
+  switch (ending) {
+    case Ending::kNone:
+      return "running";
+    case Ending::kNotStarted:
+      return "not started";
+    case Ending::kStartFailed:
+      return "start failed";
+    case Ending::kExited:
+      return "exited";
+    case Ending::kAbnormal:
+      return "ended abnormally";
+    case Ending::kTimedOut:
+      return "timed out";
+    case Ending::kStopped:
+      return "stopped";
+  }
+  return "?";
+}
+
+// Writes the exit status column, "-" when the board's tcpflash gave none.
+void ExitText(const BoardState& b, char* text, size_t size) {
+  if (b.ending == Ending::kExited) {
+    std::snprintf(text, size, "%d", b.exitStatus);
+  } else {
+    std::snprintf(text, size, "-");
+  }
+}
+
+}  // namespace
+
+RunCounts CountOutcomes(const BoardState* boards, int count) {
+  RunCounts counts;
+  for (int i = 0; i < count; ++i) {
+    if (Flashed(boards[i])) {
+      ++counts.flashed;
+    } else if (boards[i].ending == Ending::kNotStarted || boards[i].ending == Ending::kNone) {
+      ++counts.notStarted;
+    } else {
+      ++counts.failed;
+    }
+  }
+  return counts;
+}
+
+void BoardLogName(const Board& board, const char* suffix, char* name) {
+  std::snprintf(name, LOG_NAME_SIZE, "%s_%d%s", board.address, board.port, suffix);
+}
+
+void FormatUtcTime(std::time_t time, char* text) {
+  const std::tm* utc = std::gmtime(&time);
+  if (utc == nullptr || std::strftime(text, UTC_TIME_SIZE, "%Y-%m-%dT%H:%M:%SZ", utc) == 0) {
+    std::snprintf(text, UTC_TIME_SIZE, "1970-01-01T00:00:00Z");
+  }
+}
+
+void WriteJsonString(FILE* out, const char* text) {
+  std::fputc('"', out);
+  for (const char* p = text; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '"' || c == '\\') {
+      std::fputc('\\', out);
+      std::fputc(c, out);
+    } else if (c == '\n') {
+      std::fputs("\\n", out);
+    } else if (c == '\r') {
+      std::fputs("\\r", out);
+    } else if (c == '\t') {
+      std::fputs("\\t", out);
+    } else if (c < 0x20 || c == 0x7F) {
+      std::fprintf(out, "\\u%04x", c);
+    } else {
+      std::fputc(c, out);
+    }
+  }
+  std::fputc('"', out);
+}
+
+void PrintResultTable(FILE* out, const BoardState* boards, int count) {
+  int verdictWidth = 7;
+  for (int i = 0; i < count; ++i) {
+    const int len = static_cast<int>(std::strlen(boards[i].verdict));
+    if (len > verdictWidth) verdictWidth = len;
+  }
+  std::fprintf(out, "%-21s  %4s  %-*s  %8s\n", "board", "exit", verdictWidth, "verdict", "time");
+  for (int i = 0; i < count; ++i) {
+    const BoardState& b = boards[i];
+    char exitText[16];
+    ExitText(b, exitText, sizeof exitText);
+    char timeText[24] = "-";
+    if (b.ending != Ending::kNotStarted && b.ending != Ending::kNone) {
+      std::snprintf(timeText, sizeof timeText, "%.1f s", b.endS - b.startS);
+    }
+    std::fprintf(out, "%-21s  %4s  %-*s  %8s\n", b.name, exitText, verdictWidth, b.verdict,
+                 timeText);
+  }
+  const RunCounts counts = CountOutcomes(boards, count);
+  std::fprintf(out, "%d board%s: %d flashed, %d failed, %d not started\n", count,
+               count == 1 ? "" : "s", counts.flashed, counts.failed, counts.notStarted);
+}
+
+int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, int count) {
+  char started[UTC_TIME_SIZE];
+  char ended[UTC_TIME_SIZE];
+  FormatUtcTime(facts.started, started);
+  FormatUtcTime(facts.ended, ended);
+  const RunCounts counts = CountOutcomes(boards, count);
+  std::fputs("{\n  \"image\": {\"name\": ", out);
+  WriteJsonString(out, facts.imagePath);
+  std::fprintf(out, ", \"size\": %lld, \"sha256\": \"%s\"},\n", facts.imageSize, facts.imageSha256);
+  std::fprintf(out, "  \"started\": \"%s\",\n  \"ended\": \"%s\",\n", started, ended);
+  std::fputs("  \"log_dir\": ", out);
+  WriteJsonString(out, facts.logDir);
+  std::fprintf(out,
+               ",\n  \"jobs\": %d,\n  \"board_timeout_s\": %d,\n  \"interrupted\": %s,\n"
+               "  \"flashed\": %d,\n  \"failed\": %d,\n  \"not_started\": %d,\n"
+               "  \"exit_status\": %d,\n  \"boards\": [",
+               facts.jobs, facts.boardTimeoutS, facts.interrupted ? "true" : "false",
+               counts.flashed, counts.failed, counts.notStarted, counts.flashed == count ? 0 : 1);
+  for (int i = 0; i < count; ++i) {
+    const BoardState& b = boards[i];
+    std::fprintf(out, "%s\n    {\"board\": \"%s\", \"address\": \"%s\", \"port\": %d, ",
+                 i == 0 ? "" : ",", b.name, b.board.address, b.board.port);
+    std::fprintf(out, "\"flashed\": %s, \"exit_status\": ", Flashed(b) ? "true" : "false");
+    if (b.ending == Ending::kExited) {
+      std::fprintf(out, "%d", b.exitStatus);
+    } else {
+      std::fputs("null", out);
+    }
+    std::fprintf(out, ", \"ending\": \"%s\", \"verdict\": ", EndingName(b.ending));
+    WriteJsonString(out, b.verdict);
+    std::fprintf(out, ", \"phase\": \"%s\", \"seconds\": ", PhaseName(b.phase));
+    if (b.ending != Ending::kNotStarted && b.ending != Ending::kNone) {
+      std::fprintf(out, "%.3f", b.endS - b.startS);
+    } else {
+      std::fputs("null", out);
+    }
+    char log[LOG_NAME_SIZE];
+    BoardLogName(b.board, ".log", log);
+    std::fputs(", \"log\": ", out);
+    if (b.logCreated) {
+      std::fprintf(out, "\"%s\"", log);
+    } else {
+      std::fputs("null", out);
+    }
+    BoardLogName(b.board, ".stderr.log", log);
+    std::fputs(", \"stderr_log\": ", out);
+    if (b.stderrLogged) {
+      std::fprintf(out, "\"%s\"}", log);
+    } else {
+      std::fputs("null}", out);
+    }
+  }
+  std::fputs(count > 0 ? "\n  ]\n}\n" : "]\n}\n", out);
+  return std::ferror(out) != 0 || std::fflush(out) != 0 ? -1 : 0;
+}

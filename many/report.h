@@ -1,0 +1,56 @@
+// The end of a run: the table on the console and the JSON report.
+#ifndef TCPFLASH_MANY_REPORT_H_
+#define TCPFLASH_MANY_REPORT_H_
+
+#include <cstdio>
+#include <ctime>
+
+#include "many/board_state.h"
+#include "many/sha256.h"
+
+// "YYYY-MM-DDTHH:MM:SSZ" and the terminating zero.
+constexpr int UTC_TIME_SIZE = 21;
+// "<address>_<port>" and a suffix such as ".stderr.log", zero-terminated.
+constexpr int LOG_NAME_SIZE = 48;
+
+struct RunFacts {
+  const char* imagePath = "";
+  long long imageSize = 0;
+  char imageSha256[SHA256_HEX_SIZE] = "";
+  std::time_t started = 0;
+  std::time_t ended = 0;
+  int jobs = 0;
+  int boardTimeoutS = 0;
+  const char* logDir = "";
+  bool interrupted = false;  // the operator stopped the run
+};
+
+struct RunCounts {
+  int flashed = 0;
+  int failed = 0;  // started (or tried) and not flashed
+  int notStarted = 0;
+};
+
+// Counts boards[0,count) by outcome.
+RunCounts CountOutcomes(const BoardState* boards, int count);
+
+// Writes the board's log file name, "<address>_<port><suffix>" (no colon:
+// Windows forbids it in file names), to name[0,LOG_NAME_SIZE).
+void BoardLogName(const Board& board, const char* suffix, char* name);
+
+// Writes time as UTC "YYYY-MM-DDTHH:MM:SSZ" to text[0,UTC_TIME_SIZE).
+void FormatUtcTime(std::time_t time, char* text);
+
+// Writes text to out as a JSON string, quotes included: '"', '\' and
+// control bytes escaped, other bytes as they are.
+void WriteJsonString(FILE* out, const char* text);
+
+// Prints the table of boards[0,count) (board, exit status, verdict, time)
+// and a line of counts to out.
+void PrintResultTable(FILE* out, const BoardState* boards, int count);
+
+// Writes the JSON report of the run to out. Returns 0, or -1 when writing
+// failed.
+int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, int count);
+
+#endif  // TCPFLASH_MANY_REPORT_H_

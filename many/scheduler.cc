@@ -1,0 +1,204 @@
+#include "many/scheduler.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "many/process.h"
+#include "many/report.h"
+
+// A board's process runs in the slot of the board's index.
+static_assert(MAX_CHILDREN >= MAX_BOARDS, "a slot for every board");
+
+namespace {
+
+// Longest wait for output before the clock, the time limits and the stop
+// requests are looked at again.
+constexpr int kTickMs = 100;
+constexpr int kLogPathSize = CHILD_PATH_SIZE + LOG_NAME_SIZE + 2;
+
+class Runner : public ChildEvents {
+ public:
+  Runner(const RunSettings& settings, BoardState* boards, int count, LiveView* view)
+      : settings_(settings), boards_(boards), count_(count), view_(view) {}
+
+  bool Run();
+  void OnOutput(int slot, ChildStream stream, const char* data, int size) override;
+  void OnEnd(int slot, const ChildEnd& end) override;
+
+ private:
+  double Now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin_).count();
+  }
+  // Writes "<logDir>/<log name with suffix>" to path[0,kLogPathSize).
+  void LogPath(int index, const char* suffix, char* path) const;
+  void Start(int index);
+  void Stop(int index, Ending why);
+  void Finish(int index, const char* detail);
+
+  const RunSettings& settings_;
+  BoardState* boards_;
+  int count_;
+  LiveView* view_;
+  std::chrono::steady_clock::time_point begin_ = std::chrono::steady_clock::now();
+  FILE* logs_[MAX_BOARDS] = {};
+  FILE* errorLogs_[MAX_BOARDS] = {};
+  // Why a board's process was killed: kTimedOut or kStopped; kNone if not.
+  Ending killed_[MAX_BOARDS] = {};
+  int running_ = 0;
+};
+
+void Runner::LogPath(int index, const char* suffix, char* path) const {
+  char name[LOG_NAME_SIZE];
+  BoardLogName(boards_[index].board, suffix, name);
+  std::snprintf(path, kLogPathSize, "%s/%s", settings_.logDir, name);
+}
+
+void Runner::Start(int index) {
+  BoardState& b = boards_[index];
+  b.startS = Now();
+  char path[kLogPathSize];
+  LogPath(index, ".log", path);
+  logs_[index] = CreateLogFile(path);
+  char error[CHILD_ERROR_SIZE];
+  if (logs_[index] == nullptr) {
+    b.ending = Ending::kStartFailed;
+    Finish(index, "its log could not be created");
+    return;
+  }
+  b.logCreated = true;
+  char port[8];
+  std::snprintf(port, sizeof port, "%d", b.board.port);
+  const char* argv[] = {settings_.toolPath,
+                        "--image",
+                        settings_.imagePath,
+                        "--progress",
+                        "on",
+                        b.board.address,
+                        port,
+                        nullptr};
+  if (StartChild(index, settings_.toolPath, argv, error) != 0) {
+    b.ending = Ending::kStartFailed;
+    Finish(index, error);
+    return;
+  }
+  b.phase = Phase::kConnecting;
+  ++running_;
+}
+
+void Runner::Stop(int index, Ending why) {
+  if (killed_[index] != Ending::kNone) return;
+  killed_[index] = why;
+  KillChild(index);
+}
+
+void Runner::Finish(int index, const char* detail) {
+  BoardState& b = boards_[index];
+  b.endS = Now();
+  if (logs_[index] != nullptr) std::fclose(logs_[index]);
+  if (errorLogs_[index] != nullptr) std::fclose(errorLogs_[index]);
+  logs_[index] = nullptr;
+  errorLogs_[index] = nullptr;
+  DecideVerdict(&b, settings_.boardTimeoutS, detail);
+  view_->BoardEnded(index, b.endS);
+}
+
+void Runner::OnOutput(int slot, ChildStream stream, const char* data, int size) {
+  BoardState& b = boards_[slot];
+  const size_t bytes = static_cast<size_t>(size);
+  if (stream == ChildStream::kOutput) {
+    // As it arrives: a log must show how far a board got even if we die.
+    if (logs_[slot] != nullptr) {
+      std::fwrite(data, 1, bytes, logs_[slot]);
+      std::fflush(logs_[slot]);
+    }
+    WatchTranscript(&b, data, size);
+    return;
+  }
+  if (!b.stderrLogged) {
+    char path[kLogPathSize];
+    LogPath(slot, ".stderr.log", path);
+    errorLogs_[slot] = CreateLogFile(path);
+    b.stderrLogged = errorLogs_[slot] != nullptr;
+  }
+  if (errorLogs_[slot] != nullptr) {
+    std::fwrite(data, 1, bytes, errorLogs_[slot]);
+    std::fflush(errorLogs_[slot]);
+  }
+  WatchErrorStream(&b, data, size);
+}
+
+void Runner::OnEnd(int slot, const ChildEnd& end) {
+  BoardState& b = boards_[slot];
+  --running_;
+  char detail[48] = "";
+  if (killed_[slot] != Ending::kNone) {
+    b.ending = killed_[slot];
+  } else if (end.normal) {
+    b.ending = Ending::kExited;
+    b.exitStatus = end.status;
+  } else {
+    b.ending = Ending::kAbnormal;
+    DescribeAbnormalEnd(end.code, detail, sizeof detail);
+  }
+  Finish(slot, detail);
+}
+
+bool Runner::Run() {
+  int next = 0;
+  int stopsSeen = 0;
+  view_->Refresh(Now(), true);
+  for (;;) {
+    const int stops = StopRequests();
+    if (stops > stopsSeen) {
+      if (stopsSeen == 0) {
+        view_->SetNote("stopping: no more boards start; Ctrl-C again stops the running ones");
+        std::fprintf(stderr,
+                     "tcpflash-many: stopping: no more boards are started, the %d running end "
+                     "by themselves (Ctrl-C again stops them)\n",
+                     running_);
+      }
+      if (stops >= 2) {
+        view_->SetNote("stopping the running boards");
+        for (int i = 0; i < count_; ++i) {
+          if (boards_[i].ending == Ending::kNone && boards_[i].phase != Phase::kWaiting) {
+            Stop(i, Ending::kStopped);
+          }
+        }
+      }
+      stopsSeen = stops;
+      view_->Refresh(Now(), true);
+    }
+    bool started = false;
+    while (stopsSeen == 0 && running_ < settings_.jobs && next < count_) {
+      Start(next++);
+      started = true;
+    }
+    if (started) view_->Refresh(Now(), true);
+    if (running_ == 0 && (stopsSeen > 0 || next >= count_)) break;
+
+    WaitForChildren(kTickMs, this);
+    const double now = Now();
+    for (int i = 0; i < count_; ++i) {
+      const BoardState& b = boards_[i];
+      if (b.ending == Ending::kNone && b.phase != Phase::kWaiting &&
+          now - b.startS > settings_.boardTimeoutS) {
+        Stop(i, Ending::kTimedOut);
+      }
+    }
+    view_->Refresh(now, false);
+  }
+  for (int i = 0; i < count_; ++i) {
+    if (boards_[i].ending != Ending::kNone) continue;
+    boards_[i].ending = Ending::kNotStarted;
+    DecideVerdict(&boards_[i], settings_.boardTimeoutS, "");
+  }
+  view_->End(Now());
+  return stopsSeen > 0;
+}
+
+}  // namespace
+
+bool RunBoards(const RunSettings& settings, BoardState* boards, int count, LiveView* view) {
+  Runner runner(settings, boards, count, view);
+  return runner.Run();
+}

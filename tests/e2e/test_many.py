@@ -1,0 +1,336 @@
+"""tcpflash-many end to end: the real tcpflash-many runs the real tcpflash
+against tcpflash-sim boards on loopback and is judged by its exit status,
+its console, the board logs, the JSON report and the images the simulators
+received."""
+
+import contextlib
+import hashlib
+import json
+import os
+import pty
+import random
+import re
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import harness
+from harness import BANNER, console_text, run_many, start_many, start_sim
+from test_update_run import loader_steps, mode_query
+
+# Larger than a loopback connection buffers: when the simulator hangs up at
+# its 50th data frame, tcpflash is still sending and sees it at once.
+IMAGE = random.Random(7).randbytes(8 * 1024 * 1024 + 123)
+IMAGE_NAME = "fw.bin"
+MANY_TIMEOUT_S = 240
+SIM_TIMEOUT_S = MANY_TIMEOUT_S + 30
+
+
+def flashed_transcript(port):
+    """What tcpflash prints for a board whose loader runs already."""
+    return console_text(BANNER + "Connecting to 127.0.0.1 port %d\r\ns init ok\n" % port +
+                        mode_query() + "Device found 2\r\n" + loader_steps())
+
+
+class Tray:
+    """Simulators with faults of choice, each in a directory of its own, and a
+    working directory for tcpflash-many holding the image."""
+
+    def __init__(self, stack, faults, extra=()):
+        self.dir = stack.enter_context(tempfile.TemporaryDirectory(prefix="tcpflash-many-"))
+        with open(os.path.join(self.dir, IMAGE_NAME), "wb") as f:
+            f.write(IMAGE)
+        self.sims, self.received = [], []
+        for i, fault in enumerate(faults):
+            received = os.path.join(self.dir, "received-%d.bin" % i)
+            args = ["--mode", "2", "--quiet", "--image-out", received] + list(extra) + list(fault)
+            self.sims.append(stack.enter_context(start_sim(args, timeout_s=SIM_TIMEOUT_S)))
+            self.received.append(received)
+
+    def boards(self):
+        return ["127.0.0.1:%d" % sim.port for sim in self.sims]
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def received_image(self, i):
+        if not os.path.exists(self.received[i]):
+            return b""
+        with open(self.received[i], "rb") as f:
+            return f.read()
+
+    def report(self, name="logs/report.json"):
+        with open(self.path(name), "rb") as f:
+            return json.loads(f.read().decode("utf-8"))
+
+    def log(self, i, folder="logs"):
+        with open(self.path(folder, "127.0.0.1_%d.log" % self.sims[i].port), "rb") as f:
+            return f.read()
+
+
+def native_only(why):
+    """Skips the calling test in the Windows build."""
+    if harness.on_windows():
+        raise unittest.SkipTest(why)
+
+
+def by_board(report):
+    return {b["board"]: b for b in report["boards"]}
+
+
+class ManyTest(unittest.TestCase):
+    def check_image_facts(self, report):
+        self.assertEqual(report["image"], {"name": IMAGE_NAME, "size": len(IMAGE),
+                                           "sha256": hashlib.sha256(IMAGE).hexdigest()})
+        stamp = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"
+        self.assertRegex(report["started"], stamp)
+        self.assertRegex(report["ended"], stamp)
+        self.assertLessEqual(report["started"], report["ended"])
+
+    def check_flashed(self, tray, i, report, folder="logs"):
+        board = tray.boards()[i]
+        entry = by_board(report)[board]
+        self.assertTrue(entry["flashed"], entry)
+        self.assertEqual(entry["exit_status"], 0)
+        self.assertEqual(entry["verdict"], "flashed")
+        self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port))
+        self.assertTrue(tray.received_image(i) == IMAGE, "image of %s arrived changed" % board)
+        _, sim_status = tray.sims[i].wait()
+        self.assertEqual(sim_status, 0)
+
+    def test_sixteen_boards_in_parallel_two_faulty(self):
+        native_only("the Windows build runs the small tray")
+        refusing, hanging_up = 3, 11
+        faults = [()] * 16
+        faults[refusing] = ("--refuse", "loader-query")
+        faults[hanging_up] = ("--hangup-at", "data:50")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, faults)
+            started = time.monotonic()
+            out, err, status = run_many(["--image", IMAGE_NAME, "--log-dir", "logs"] +
+                                        tray.boards(), cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            elapsed = time.monotonic() - started
+            self.assertEqual(status, 1, err)
+            report = tray.report()
+            self.check_image_facts(report)
+            self.assertEqual((report["flashed"], report["failed"], report["not_started"],
+                              report["jobs"], report["exit_status"]), (14, 2, 0, 16, 1))
+            self.assertEqual([b["board"] for b in report["boards"]], tray.boards())
+            text = out.decode("latin-1")
+            for i, board in enumerate(tray.boards()):
+                with self.subTest(board=i):
+                    entry = by_board(report)[board]
+                    # One line as it ended, one in the table.
+                    self.assertEqual(len(re.findall(r"^%s .*$" % re.escape(board), text, re.M)),
+                                     2, text)
+                    self.assertLess(entry["seconds"], elapsed)
+                    if i == refusing:
+                        self.assertEqual(entry["verdict"],
+                                         "failed: no device answered (while connected)")
+                        self.assertTrue(tray.log(i).endswith(b"No Device found\r\n"))
+                    elif i == hanging_up:
+                        self.assertEqual(entry["verdict"],
+                                         "failed: image transfer broke off (while sending)")
+                        self.assertIn(b"Transfering image..Write err\n", tray.log(i))
+                        self.assertEqual(entry["phase"], "sending")
+                        received = tray.received_image(i)
+                        self.assertTrue(0 < len(received) < len(IMAGE))
+                        self.assertTrue(received == IMAGE[:len(received)])
+                    else:
+                        self.check_flashed(tray, i, report)
+                    if i in (refusing, hanging_up):
+                        self.assertEqual((entry["flashed"], entry["exit_status"]), (False, 255))
+                        self.assertRegex(text, r"(?m)^%s +255  %s +\d+\.\d s$"
+                                         % (re.escape(board), re.escape(entry["verdict"])))
+            self.assertIn("16 boards: 14 flashed, 2 failed, 0 not started", text)
+            self.assertIn("report: logs/report.json", text)
+
+    def test_jobs_two_never_runs_more_than_two(self):
+        native_only("the Windows build runs the small tray")
+        # Every command answered 100 ms late: each board takes seconds.
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()] * 6, extra=("--delay", "100"))
+            most, stop = [0], threading.Event()
+
+            def connected(sim):
+                log = sim.log()
+                return "sim: connect" in log, "sim: disconnect" in log
+
+            def watch():
+                # A board connected at the first look and not yet gone at the
+                # second, 200 ms later, was connected all that time: a count
+                # that cannot be raised by a simulator slow to log a hang-up,
+                # while each board stays connected for more than a second.
+                while not stop.is_set():
+                    first = [connected(sim)[0] for sim in tray.sims]
+                    time.sleep(0.2)
+                    second = [connected(sim)[1] for sim in tray.sims]
+                    most[0] = max(most[0], sum(a and not b for a, b in zip(first, second)))
+
+            watcher = threading.Thread(target=watch, daemon=True)
+            watcher.start()
+            try:
+                out, err, status = run_many(["--image", IMAGE_NAME, "--jobs", "2", "--log-dir",
+                                             "logs"] + tray.boards(), cwd=tray.dir,
+                                            timeout=MANY_TIMEOUT_S)
+            finally:
+                stop.set()
+                watcher.join()
+            self.assertEqual(status, 0, out + err)
+            self.assertEqual(most[0], 2, "boards seen connected at once")
+            report = tray.report()
+            self.assertEqual((report["flashed"], report["jobs"]), (6, 2))
+            for i in range(6):
+                self.check_flashed(tray, i, report)
+
+    def test_three_boards_one_failing_from_a_board_file(self):
+        # Also the Windows build's case: tcpflash-many.exe starts tcpflash.exe.
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [(), ("--refuse", "loader-query"), ()])
+            boards = tray.boards()
+            with open(tray.path("tray.txt"), "wb") as f:
+                f.write(("# tray 7\r\n\r\n  %s   # left\r\n%s\r\n" % (boards[1], boards[2]))
+                        .encode())
+            out, err, status = run_many(["--image", IMAGE_NAME, boards[0], "--boards",
+                                         "tray.txt", "--report", "tray7.json", "--log-dir",
+                                         "logs"], cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            report = tray.report("tray7.json")
+            self.check_image_facts(report)
+            self.assertEqual([b["board"] for b in report["boards"]], boards)
+            self.assertEqual((report["flashed"], report["failed"]), (2, 1))
+            self.check_flashed(tray, 0, report)
+            self.check_flashed(tray, 2, report)
+            failed = by_board(report)[boards[1]]
+            self.assertEqual((failed["exit_status"], failed["verdict"]),
+                             (255, "failed: no device answered (while connected)"))
+            self.assertEqual(failed["log"], "127.0.0.1_%d.log" % tray.sims[1].port)
+            self.assertTrue(tray.log(1).endswith(console_text("No Device found\r\n")))
+            self.assertIn(console_text("3 boards: 2 flashed, 1 failed, 0 not started\n"), out)
+            self.assertFalse(os.path.exists(tray.path("logs", "report.json")))
+
+    def test_bad_usage_starts_nothing(self):
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()])
+            board = tray.boards()[0]
+            os.mkdir(tray.path("folder"))
+            with open(tray.path("bad.txt"), "wb") as f:
+                f.write(b"%s\n127.0.0.1:99999\n" % board.encode())
+            cases = [
+                ([], "no boards: give ADDRESS[:PORT] or --boards FILE"),
+                (["--image", "missing.bin", board],
+                 "cannot read the image missing.bin (missing, unreadable or no regular file)"),
+                (["--image", "folder", board],
+                 "cannot read the image folder (missing, unreadable or no regular file)"),
+                (["--verbose", board], "unknown option --verbose"),
+                (["--jobs", "0", board], "--jobs takes a number 1-256, not 0"),
+                (["--boards", "missing.txt"], "cannot read the board file missing.txt"),
+                (["--boards", "bad.txt"],
+                 "bad.txt:2: \"99999\" is no port (1-65535) in \"127.0.0.1:99999\""),
+                ([board, board], "board %s is listed twice" % board),
+            ]
+            for args, complaint in cases:
+                with self.subTest(args=args):
+                    out, err, status = run_many(args, cwd=tray.dir)
+                    self.assertEqual(status, 2)
+                    self.assertEqual(out, b"")
+                    self.assertEqual(err.decode("latin-1").splitlines()[0],
+                                     "tcpflash-many: " + complaint)
+            self.assertEqual([name for name in os.listdir(tray.dir)
+                              if name.startswith(("tcpflash-many-", "logs"))], [])
+            self.assertNotIn("sim: connect", tray.sims[0].log())
+
+    def test_interrupt_lets_running_boards_finish_and_still_reports(self):
+        native_only("signals are sent natively")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()] * 3, extra=("--delay", "100"))
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
+                                  tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
+                try:
+                    deadline = time.monotonic() + harness.RUN_TIMEOUT_S
+                    while "sim: connect" not in tray.sims[0].log():
+                        self.assertLess(time.monotonic(), deadline, "first board never connected")
+                        time.sleep(0.05)
+                    many.send_signal(signal.SIGINT)
+                    status = many.wait(timeout=MANY_TIMEOUT_S)
+                finally:
+                    if many.poll() is None:
+                        many.kill()
+                        many.wait()
+                err.seek(0)
+                self.assertIn(b"tcpflash-many: stopping", err.read())
+            self.assertEqual(status, 1)
+            report = tray.report()
+            self.assertTrue(report["interrupted"])
+            self.assertEqual((report["flashed"], report["not_started"]), (1, 2))
+            self.check_flashed(tray, 0, report)
+            for i in (1, 2):
+                entry = by_board(tray.report())[tray.boards()[i]]
+                self.assertEqual((entry["verdict"], entry["exit_status"], entry["log"]),
+                                 ("not started: the run was stopped first", None, None))
+                self.assertNotIn("sim: connect", tray.sims[i].log())
+
+    def test_board_timeout_stops_a_hanging_board(self):
+        # Also under Wine: a board's tcpflash.exe is ended by TerminateProcess.
+        # The board never reports its state: tcpflash would wait 30 s. The
+        # limit leaves Wine's slow starts ample time to get there.
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [(), ("--silent-at", "state")])
+            out, err, status = run_many(["--image", IMAGE_NAME, "--board-timeout", "10",
+                                         "--log-dir", "logs"] + tray.boards(), cwd=tray.dir,
+                                        timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            report = tray.report()
+            self.check_flashed(tray, 0, report)
+            entry = by_board(report)[tray.boards()[1]]
+            self.assertEqual((entry["ending"], entry["exit_status"], entry["verdict"]),
+                             ("timed out", None,
+                              "failed: no end after 10 s, stopped while flashing"))
+            self.assertGreaterEqual(entry["seconds"], 10)
+            self.assertIn(console_text("Starting Flash ok\n"), tray.log(1))
+
+    def test_live_lines_on_a_terminal(self):
+        native_only("a pseudo terminal is a native affair")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [(), ()])
+            master, slave = pty.openpty()
+            chunks = []
+
+            def drain():
+                while True:
+                    try:
+                        data = os.read(master, 4096)
+                    except OSError:  # the terminal's last writer has gone
+                        return
+                    if not data:
+                        return
+                    chunks.append(data)
+
+            reader = threading.Thread(target=drain, daemon=True)
+            reader.start()
+            try:
+                env = dict(os.environ, TERM="xterm")
+                many = start_many(["--image", IMAGE_NAME, "--log-dir", "logs"] + tray.boards(),
+                                  cwd=tray.dir, stdout=slave, stderr=subprocess.DEVNULL, env=env)
+                os.close(slave)
+                status = many.wait(timeout=MANY_TIMEOUT_S)
+                reader.join(harness.RUN_TIMEOUT_S)
+            finally:
+                os.close(master)
+            self.assertEqual(status, 0)
+            screen = b"".join(chunks).decode("latin-1")
+            # Three lines (two boards and the counts) redrawn in place.
+            self.assertGreaterEqual(screen.count("\r\x1b[3A"), 2)
+            for board in tray.boards():
+                self.assertRegex(screen, r"%s +connecting" % re.escape(board))
+                self.assertRegex(screen, r"%s +done +\d+\.\d s  flashed\x1b\[K" % re.escape(board))
+            self.assertIn("2 boards: 2 flashed, 0 failed, 0 running, 0 waiting", screen)
+            self.assertIn("2 boards: 2 flashed, 0 failed, 0 not started", screen)
+
+
+if __name__ == "__main__":
+    harness.main()
