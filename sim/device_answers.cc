@@ -101,6 +101,9 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
       image_.Write(request.payload, request.payloadLength);
       break;
     case Step::kStartFlash:
+      // What is flashed is on disk now, even if a fault later keeps the
+      // board from ending in order.
+      image_.Flush();
       statePolls_ = 0;
       break;
     case Step::kState:

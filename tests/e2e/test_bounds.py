@@ -9,6 +9,7 @@ The cases mostly wait, so they run side by side."""
 import concurrent.futures
 import os
 import random
+import sys
 import time
 import unittest
 
@@ -126,6 +127,8 @@ class BoundsTest(unittest.TestCase):
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(cases)) as pool:
             results = list(pool.map(run_case, cases))
         for case, (out, status, received, elapsed) in zip(cases, results):
+            print("%-36s status %3d after %5.1f s" % (case.name, status, elapsed),
+                  file=sys.stderr)
             with self.subTest(case.name):
                 self.assertTrue(out.startswith(console_text(BANNER)), out[:200])
                 if case.status is not None:

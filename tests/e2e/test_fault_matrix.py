@@ -1,5 +1,6 @@
-"""Fault matrix: the simulator hangs up, or goes silent, at each step of the
-run in turn. Whatever happens, the tool ends by itself, never crashes,
+"""Fault matrix: the simulator hangs up, goes silent, babbles, stops reading
+for good or drops the connection with a reset, at each step of the run in
+turn. Whatever happens, the tool ends by itself, never crashes,
 reports exit status 0 only when the board was flashed, and the simulator
 never holds image bytes that differ from the file."""
 
@@ -24,10 +25,10 @@ STEPS = [
 # Faults after the start of flashing and the first ready report leave a
 # flashed board: only those may end with 0.
 FLASHED_STEPS = {"reset", "close"}
-FAULTS = ["--hangup-at", "--silent-at"]
+FAULTS = ["--hangup-at", "--silent-at", "--babble-at", "--stall-at", "--reset-at"]
 
-# A silent device costs the tool its reply time-outs and the 30 s it waits
-# for a state reply; the runs mostly sleep, so they run side by side.
+# A silent or babbling device costs the tool its reply time-outs and the 30 s
+# it waits for a state reply; the runs mostly wait, so they run side by side.
 RUN_TIMEOUT_S = 150
 
 
@@ -45,7 +46,7 @@ def run_case(fault, step, mode):
 
 
 class FaultMatrixTest(unittest.TestCase):
-    def test_every_step_hang_up_and_silence(self):
+    def test_every_fault_at_every_step(self):
         cases = [(fault, step, mode) for fault in FAULTS for step, mode in STEPS]
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(cases)) as pool:
             results = list(pool.map(lambda c: run_case(*c), cases))
