@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The main job, rehearsed without a board: builds tcpflash and the device
-# simulator, starts the simulator on a free loopback port with a generated
-# image, runs a whole update from application mode with its console output
-# live, and checks that the image arrived intact.
+# simulator, starts the simulator on a free loopback port playing a board with
+# a real board's timing (a link of about 2 MB/s, a 2 s erase pause, flash
+# programming of 250 ms per MiB), runs a whole update of a 16 MiB image from
+# application mode with its console output (and, on a terminal, its progress
+# line) live, and checks that the image arrived intact.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
@@ -24,11 +26,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A 300 kB image that is not a whole number of 750-byte blocks.
-head -c 300017 /dev/urandom >"$work/image.uncompressed"
+# A 16 MiB image that is not a whole number of 750-byte blocks: larger than
+# the socket buffers on loopback, which take the first few MiB at once.
+head -c $((16 * 1024 * 1024 + 17)) /dev/urandom >"$work/image.uncompressed"
 
 echo "========== simulator =========="
 "$ROOT/build/native/sim/tcpflash-sim" --port 0 --once --mode 1 --timeout 120 \
+  --link-kbps 2000 --erase-ms 2000 --flash-ms-per-mb 250 \
   --quiet --image-out "$work/received.bin" >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
 port=
@@ -39,6 +43,7 @@ for _ in $(seq 1 100); do
 done
 [ -n "$port" ] || { echo "the simulator did not start"; cat "$work/sim.log"; exit 1; }
 echo "tcpflash-sim listens on 127.0.0.1 port $port, playing a board in application mode"
+echo "(link about 2 MB/s, 2 s erase pause, flash programming 250 ms per MiB)"
 
 echo "========== update =========="
 status=0

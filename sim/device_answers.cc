@@ -105,6 +105,10 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
       // board from ending in order.
       image_.Flush();
       statePolls_ = 0;
+      // Programming time grows with the image, as on a real part.
+      flashDone_ = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(static_cast<long long>(options_.flashMsPerMb) *
+                                             image_.bytes() / (1 << 20));
       break;
     case Step::kState:
       if (options_.badState && !badStateSent_) {
@@ -112,7 +116,11 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
         if (answers) out.Reply(kBadStateFrame, static_cast<int>(sizeof kBadStateFrame));
         return;
       }
-      len = BuildStateReply(statePolls_++ < options_.busy ? kStateBusy : kStateReady, reply);
+      len = BuildStateReply(
+          statePolls_++ < options_.busy || std::chrono::steady_clock::now() < flashDone_
+              ? kStateBusy
+              : kStateReady,
+          reply);
       break;
     case Step::kReset:
       len = BuildResetReply(status, reply);

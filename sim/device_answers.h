@@ -5,6 +5,7 @@
 #ifndef TCPFLASH_SIM_DEVICE_ANSWERS_H_
 #define TCPFLASH_SIM_DEVICE_ANSWERS_H_
 
+#include <chrono>
 #include <cstdint>
 
 #include "protocol/device_peer.h"
@@ -53,6 +54,7 @@ class DeviceAnswers {
   bool switchPending_ = false;
   bool closeSeen_ = false;
   int statePolls_ = 0;
+  std::chrono::steady_clock::time_point flashDone_;
   bool badStateSent_ = false;
 };
 

@@ -40,6 +40,7 @@ constexpr IntOption kInts[] = {
     {"--stall-ms", &SimOptions::stallMs, 1, 86400000},
     {"--erase-ms", &SimOptions::eraseMs, 0, 600000},
     {"--link-kbps", &SimOptions::linkKbps, 1, 10000000},
+    {"--flash-ms-per-mb", &SimOptions::flashMsPerMb, 0, 600000},
 };
 
 // Options that take a STEP[:K].
@@ -152,6 +153,8 @@ void PrintSimUsage(FILE* out) {
       "a board's own pauses:\n"
       "  --erase-ms N      read nothing for N ms behind each flash-data reset\n"
       "  --link-kbps N     take the tool's data at N kB/s (1000 bytes) at most\n"
+      "  --flash-ms-per-mb N  answer state polls busy until N ms per MiB of image\n"
+      "                    have passed since the flash start\n"
       "STEP: app-query app-version app-start loader-query loader-version\n"
       "  reset-flashdata data set-offset start-flash state reset close, optionally\n"
       "  :K for its K-th occurrence (data:3 the third data frame); loader-query is a\n"

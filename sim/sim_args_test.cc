@@ -99,6 +99,7 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
                           {"--stall-ms", "70000", &SimOptions::stallMs, 70000},
                           {"--erase-ms", "0", &SimOptions::eraseMs, 0},
                           {"--erase-ms", "2500", &SimOptions::eraseMs, 2500},
+                          {"--flash-ms-per-mb", "800", &SimOptions::flashMsPerMb, 800},
                           {"--link-kbps", "12500", &SimOptions::linkKbps, 12500}};
   for (const IntCase& c : ints) {
     SimOptions o;

@@ -73,8 +73,9 @@ struct SimOptions {
   bool blackhole = false;
   bool blackholeAfterSwitch = false;
   // A board's own pauses.
-  int eraseMs = 0;   // no reading for this long behind the flash-data reset
-  int linkKbps = 0;  // kB/s (1000 bytes) taken at most; 0: no limit
+  int eraseMs = 0;       // no reading for this long behind the flash-data reset
+  int linkKbps = 0;      // kB/s (1000 bytes) taken at most; 0: no limit
+  int flashMsPerMb = 0;  // busy after the flash start for this long per MiB of image
 };
 
 // Process exit statuses of the simulator.
