@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "frame/frame_codec.h"
-#include "frame/stuffing_test_data.h"
+#include "tests/support/bytes.h"
+#include "tests/support/stuffing_data.h"
 
 namespace {
 
-using stuffing_test::Bytes;
 using stuffing_test::Framed;
 
 // The decoded content of a full data frame: length bytes, command, 750 bytes.

@@ -3,10 +3,12 @@
 // finds from where the previous call stopped, whatever the read sizes.
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "frame/frame_receiver.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/scripted_source.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scripted_reads.h"
 
 namespace {
 
@@ -59,7 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = input.Rest();
   const size_t streamSize = input.RestSize();
 
-  ScriptedSource source(stream, streamSize, sizes, taken, cap);
+  // Read i brings sizes[i % taken] % (cap + 1) bytes, or cap bytes when there
+  // are no sizes.
+  std::vector<int> script;
+  for (size_t i = 0; i < taken; ++i) script.push_back(sizes[i] % (cap + 1));
+  if (script.empty()) script.push_back(cap);
+  ScriptedReads source(Bytes(stream, stream + streamSize), script, true);
   std::unique_ptr<uint8_t[]> out(new uint8_t[static_cast<size_t>(maxLen)]);
   CarryOver.count = 0;
 
@@ -74,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     source.trailingEmpty = 0;
 
     const int result = ReceiveFrame(source, out.get(), maxLen, maxIdle);
+    FUZZ_CHECK(source.badRequests == 0);
 
     const unsigned long reads = source.reads - readsBefore;
     const unsigned long nonEmpty = source.nonEmptyReads - nonEmptyBefore;

@@ -3,15 +3,17 @@
 // within its documented range.
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "frame/frame_codec.h"
 #include "frame/frame_receiver.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/scripted_source.h"
 #include "protocol/app_commands.h"
 #include "protocol/device_peer.h"
 #include "protocol/loader_commands.h"
 #include "protocol/reply.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scripted_reads.h"
 
 namespace {
 
@@ -84,12 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t sizeCount = input.TakeByte() % 16u;
   const uint8_t* sizes = input.Rest();
   const size_t taken = input.Skip(sizeCount);
-  ScriptedSource source(input.Rest(), input.RestSize(), sizes, taken, 4);
+  std::vector<int> script;
+  for (size_t i = 0; i < taken; ++i) script.push_back(sizes[i] % 5);
+  if (script.empty()) script.push_back(4);
+  ScriptedReads source(Bytes(input.Rest(), input.Rest() + input.RestSize()), script, true);
   CarryOver.count = 0;
   uint8_t reply[REPLY_BUFFER_SIZE];
   for (size_t call = 0; call <= size + 1; ++call) {
     const size_t startPos = source.pos;
     const int raw = ReceiveFrame(source, reply, REPLY_BUFFER_SIZE, 2);
+    FUZZ_CHECK(source.badRequests == 0);
     if (raw < 0) {
       if (source.pos == startPos) break;
       continue;

@@ -10,6 +10,8 @@
 #include "frame/frame_stream_decoder.h"
 #include "fuzz/fuzz_check.h"
 #include "protocol/device_peer.h"
+#include "tests/support/bytes.h"
+#include "tests/support/stuffing_data.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ namespace {
 struct Event {
   bool frame;
   FrameReject reason;
-  std::vector<uint8_t> content;
+  Bytes content;
   bool operator==(const Event& other) const {
     return frame == other.frame && (frame ? content == other.content : reason == other.reason);
   }
@@ -30,7 +32,7 @@ class RecordingSink : public FrameSink {
   bool OnFrame(const uint8_t* content, int n) override {
     FUZZ_CHECK(n >= 0 && n <= capacity_);
     FUZZ_CHECK(n == 0 || content != nullptr);
-    events.push_back({true, FrameReject::kBadEscape, std::vector<uint8_t>(content, content + n)});
+    events.push_back({true, FrameReject::kBadEscape, Bytes(content, content + n)});
     ++frames;
     return true;
   }
@@ -63,19 +65,6 @@ void FeedExact(FrameStreamDecoder& decoder, const uint8_t* data, size_t n, Recor
   const int before = sink.frames;
   const int delivered = decoder.Feed(block.get(), static_cast<int>(n), sink);
   FUZZ_CHECK(delivered == sink.frames - before);
-}
-
-// The wire form of content: start marker, stuffed content, end marker.
-std::vector<uint8_t> Stuff(const std::vector<uint8_t>& content) {
-  std::vector<uint8_t> wire;
-  wire.push_back(FRAME_START);
-  for (const uint8_t b : content) {
-    uint8_t pair[2];
-    const int k = StuffByte(b, pair);
-    wire.insert(wire.end(), pair, pair + k);
-  }
-  wire.push_back(FRAME_END);
-  return wire;
 }
 
 }  // namespace
@@ -161,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // behind a Reset of one that was left inside a frame.
   for (const Event& event : whole.events) {
     if (!event.frame) continue;
-    const std::vector<uint8_t> wire = Stuff(event.content);
+    const Bytes wire = stuffing_test::Framed(event.content);
     RecordingSink again;
     OwnDecoder fresh;
     FeedExact(fresh.decoder, wire.data(), wire.size(), again);
