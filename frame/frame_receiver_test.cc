@@ -67,7 +67,7 @@ class FrameReceiverTest : public ::testing::Test {
     uint8_t out[256];
     const int n = ReceiveFrame(source, out, maxLen, maxIdle);
     result = n;
-    EXPECT_EQ(source.badRequests, 0u) << "a read asked for fewer bytes than the script has";
+    EXPECT_EQ(source.cutReads, 0u) << "a read asked for fewer bytes than the script has";
     return n > 0 ? Bytes(out, out + n) : Bytes();
   }
 

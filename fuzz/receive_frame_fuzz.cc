@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     source.trailingEmpty = 0;
 
     const int result = ReceiveFrame(source, out.get(), maxLen, maxIdle);
-    FUZZ_CHECK(source.badRequests == 0);
+    FUZZ_CHECK(source.emptyRequests == 0);
 
     const unsigned long reads = source.reads - readsBefore;
     const unsigned long nonEmpty = source.nonEmptyReads - nonEmptyBefore;

@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t call = 0; call <= size + 1; ++call) {
     const size_t startPos = source.pos;
     const int raw = ReceiveFrame(source, reply, REPLY_BUFFER_SIZE, 2);
-    FUZZ_CHECK(source.badRequests == 0);
+    FUZZ_CHECK(source.emptyRequests == 0);
     if (raw < 0) {
       if (source.pos == startPos) break;
       continue;

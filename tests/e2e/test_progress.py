@@ -17,8 +17,7 @@ import time
 import unittest
 
 import harness
-from harness import start_sim, tool_command, workdir
-from test_update_run import test_image
+from harness import make_image, start_sim, tool_command, workdir
 
 # A transfer line: "  42%  1.6/3.8 MB  1.1 MB/s  2 s left".
 TRANSFER_LINE = re.compile(rb" *(\d+)%  [\d.]+/[\d.]+ [kM]B(  [\d.]+ [kM]B/s(  \d+ (s|min) left)?)?")
@@ -212,7 +211,7 @@ class TerminalTest(unittest.TestCase):
             raise unittest.SkipTest("pseudo-terminals are a native test (a Wine console is "
                                     "no terminal)")
         switch = dict(sim_args=["--mode", "1"], image=BIG_IMAGE, rate=RELAY_RATE)
-        refused = dict(sim_args=["--mode", "1", "--no-loader"], image=test_image())
+        refused = dict(sim_args=["--mode", "1", "--no-loader"], image=make_image())
         cls.runs = run_all({
             "switch_off": dict(progress="off", stderr="pty", **switch),
             "switch": dict(progress="auto", stderr="pty", **switch),
@@ -276,7 +275,7 @@ class PipeTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        loader = dict(sim_args=["--mode", "2"], image=test_image(300 * 750 + 7))
+        loader = dict(sim_args=["--mode", "2"], image=make_image(300 * 750 + 7))
         cls.runs = run_all({mode: dict(progress=mode, **loader) for mode in ("off", "on", "auto")})
 
     def test_standard_output_is_unchanged(self):

@@ -33,15 +33,16 @@ class ScriptedReads {
 
   // Writes the next read's bytes to buffer[0,n) and returns n (0: an empty
   // read): what the script gives this read, but no more than length and no
-  // more than is left of the stream. buffer must hold length bytes. A request
-  // for fewer bytes than the script gives, or for none at all, counts in
-  // badRequests: the receiver always asks for a whole chunk.
+  // more than is left of the stream. buffer must hold length bytes.
   int Receive(uint8_t* buffer, int length) {
     const size_t read = reads++;
     int n = 0;
     if (!sizes_.empty() && (repeat_ || read < sizes_.size())) n = sizes_[read % sizes_.size()];
-    if (length < 1 || n > length) ++badRequests;
-    if (n > length) n = length;
+    if (length < 1) ++emptyRequests;
+    if (n > length) {
+      ++cutReads;
+      n = length;
+    }
     const size_t left = stream_.size() - pos;
     if (static_cast<size_t>(n) > left) n = static_cast<int>(left);
     if (n <= 0) {
@@ -59,7 +60,8 @@ class ScriptedReads {
   unsigned long reads = 0;          // calls of Receive
   unsigned long nonEmptyReads = 0;  // calls that brought bytes
   unsigned long trailingEmpty = 0;  // empty reads since the last one with bytes
-  unsigned long badRequests = 0;    // calls that asked for fewer bytes than scripted
+  unsigned long emptyRequests = 0;  // calls that asked for no byte at all
+  unsigned long cutReads = 0;       // calls that asked for fewer bytes than scripted
 
  private:
   Bytes stream_;
