@@ -3,7 +3,6 @@
 // finds from where the previous call stopped, whatever the read sizes.
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "frame/frame_receiver.h"
 #include "fuzz/fuzz_check.h"
@@ -61,12 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = input.Rest();
   const size_t streamSize = input.RestSize();
 
-  // Read i brings sizes[i % taken] % (cap + 1) bytes, or cap bytes when there
-  // are no sizes.
-  std::vector<int> script;
-  for (size_t i = 0; i < taken; ++i) script.push_back(sizes[i] % (cap + 1));
-  if (script.empty()) script.push_back(cap);
-  ScriptedReads source(Bytes(stream, stream + streamSize), script, true);
+  ScriptedReads source(Bytes(stream, stream + streamSize), ReadSizes(sizes, taken, cap), true);
   std::unique_ptr<uint8_t[]> out(new uint8_t[static_cast<size_t>(maxLen)]);
   CarryOver.count = 0;
 

@@ -3,7 +3,6 @@
 // within its documented range.
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "frame/frame_codec.h"
 #include "frame/frame_receiver.h"
@@ -86,10 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t sizeCount = input.TakeByte() % 16u;
   const uint8_t* sizes = input.Rest();
   const size_t taken = input.Skip(sizeCount);
-  std::vector<int> script;
-  for (size_t i = 0; i < taken; ++i) script.push_back(sizes[i] % 5);
-  if (script.empty()) script.push_back(4);
-  ScriptedReads source(Bytes(input.Rest(), input.Rest() + input.RestSize()), script, true);
+  ScriptedReads source(Bytes(input.Rest(), input.Rest() + input.RestSize()),
+                       ReadSizes(sizes, taken, 4), true);
   CarryOver.count = 0;
   uint8_t reply[REPLY_BUFFER_SIZE];
   for (size_t call = 0; call <= size + 1; ++call) {
