@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 long long fakeNow = 0;
@@ -13,18 +15,6 @@ int clockReads = 0;
 long long FakeClock() {
   ++clockReads;
   return fakeNow;
-}
-
-// Everything written to file so far; file stays positioned at its end.
-std::string Contents(FILE* file) {
-  std::fflush(file);
-  const long end = std::ftell(file);
-  std::string text(static_cast<size_t>(end), '\0');
-  std::rewind(file);
-  const size_t got = std::fread(&text[0], 1, text.size(), file);
-  text.resize(got);
-  std::fseek(file, 0, SEEK_END);
-  return text;
 }
 
 // One terminal line as an operator sees it: printable bytes overwrite the
@@ -60,7 +50,7 @@ class ProgressTest : public testing::Test {
 
   // What the display has written since the last call.
   std::string Written() {
-    const std::string all = Contents(file);
+    const std::string all = StreamText(file);
     std::string fresh = all.substr(seen);
     seen = all.size();
     return fresh;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 struct Selection {
@@ -15,17 +17,15 @@ struct Selection {
 };
 
 // Runs SelectTarget on args (program name first) with typed as the input.
-Selection Select(std::vector<std::string> args, const std::string& typed) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  FILE* input = std::tmpfile();
-  std::fputs(typed.c_str(), input);
-  std::rewind(input);
+Selection Select(const std::vector<std::string>& args, const std::string& typed) {
+  CommandLine line(args[0].c_str(), std::vector<std::string>(args.begin() + 1, args.end()));
+  FILE* input = TempFileWith(typed);
+  EXPECT_NE(input, nullptr);
+  if (input == nullptr) return Selection{-99, "", -99, ""};
   char address[ADDRESS_TEXT_SIZE] = "";
   int port = -7;
   testing::internal::CaptureStdout();
-  const int result =
-      SelectTarget(static_cast<int>(argv.size()), argv.data(), input, address, &port);
+  const int result = SelectTarget(line.argc(), line.argv(), input, address, &port);
   Selection s{result, address, port, testing::internal::GetCapturedStdout()};
   std::fclose(input);
   return s;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 // The option pointers point into the parsed arguments, which end with
@@ -18,12 +20,10 @@ struct Parsed {
 };
 
 Parsed Parse(std::vector<std::string> args) {
-  args.insert(args.begin(), "tcpflash");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
+  CommandLine line("tcpflash", std::move(args));
   Parsed p{};
   testing::internal::CaptureStderr();
-  p.result = ParseToolOptions(static_cast<int>(argv.size()), argv.data(), &p.options);
+  p.result = ParseToolOptions(line.argc(), line.argv(), &p.options);
   p.complaint = testing::internal::GetCapturedStderr();
   p.imagePath = p.options.imagePath;
   const int kept = std::min(p.options.positionalCount, POSITIONAL_KEPT);

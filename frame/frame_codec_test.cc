@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/stuffing_test_data.h"
+#include "tests/support/bytes.h"
+#include "tests/support/stuffing_data.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 TEST(Crc16Test, PublishedCheckValueAndEmptyInput) {
   const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};

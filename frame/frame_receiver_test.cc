@@ -4,35 +4,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <deque>
 #include <thread>
 #include <vector>
 
+#include "tests/support/bytes.h"
+#include "tests/support/scripted_reads.h"
+#include "tests/support/testutil.h"
+
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-// Plays back a script of reads; an empty entry, or the end of the script,
-// is an empty read. Counts every read it was asked for.
-class ScriptedSource {
- public:
-  explicit ScriptedSource(std::deque<Bytes> reads) : reads_(std::move(reads)) {}
-
-  int Receive(uint8_t* buffer, int length) {
-    ++calls;
-    if (reads_.empty()) return 0;
-    Bytes next = reads_.front();
-    reads_.pop_front();
-    EXPECT_LE(static_cast<int>(next.size()), length);
-    std::copy(next.begin(), next.end(), buffer);
-    return static_cast<int>(next.size());
-  }
-
-  int calls = 0;
-
- private:
-  std::deque<Bytes> reads_;
-};
 
 // A peer that keeps sending: after every pauseMs, each read brings the next
 // bytesPerRead bytes of a pattern repeated over and over, or nothing for the
@@ -74,15 +53,9 @@ class PacedSource {
   size_t next_ = 0;
 };
 
-// The stream cut into reads of four bytes, as the endpoint delivers it.
-std::deque<Bytes> ReadsOfFour(const Bytes& stream) {
-  std::deque<Bytes> reads;
-  for (size_t i = 0; i < stream.size(); i += 4) {
-    reads.emplace_back(stream.begin() + static_cast<long>(i),
-                       stream.begin() + static_cast<long>(std::min(i + 4, stream.size())));
-  }
-  return reads;
-}
+// The stream cut into reads of four bytes, as the endpoint delivers it, then
+// only empty reads.
+ScriptedReads InReadsOfFour(const Bytes& stream) { return ScriptedReads(stream, {4}, true); }
 
 class FrameReceiverTest : public ::testing::Test {
  protected:
@@ -90,10 +63,11 @@ class FrameReceiverTest : public ::testing::Test {
 
   // Receives one frame with the limits every caller uses; returns the frame,
   // or an empty vector after a time-out.
-  Bytes Receive(ScriptedSource& source, int maxLen = 256, unsigned maxIdle = 1000) {
+  Bytes Receive(ScriptedReads& source, int maxLen = 256, unsigned maxIdle = 1000) {
     uint8_t out[256];
     const int n = ReceiveFrame(source, out, maxLen, maxIdle);
     result = n;
+    EXPECT_EQ(source.cutReads, 0u) << "a read asked for fewer bytes than the script has";
     return n > 0 ? Bytes(out, out + n) : Bytes();
   }
 
@@ -103,24 +77,24 @@ class FrameReceiverTest : public ::testing::Test {
 };
 
 TEST_F(FrameReceiverTest, DropsLeadingBytesAndCarriesTheRest) {
-  ScriptedSource source({{0x41, 0xFE, 0x00, 0x01}, {0x09, 0xFF, 0xFE, 0x00}, {0x07, 0xFF}});
+  ScriptedReads source({{0x41, 0xFE, 0x00, 0x01}, {0x09, 0xFF, 0xFE, 0x00}, {0x07, 0xFF}});
   EXPECT_EQ(Receive(source), (Bytes{0xFE, 0x00, 0x01, 0x09, 0xFF}));
   EXPECT_EQ(Carried(), (Bytes{0xFE, 0x00}));
   // The next call starts from the carried bytes before it reads.
   EXPECT_EQ(Receive(source), (Bytes{0xFE, 0x00, 0x07, 0xFF}));
-  EXPECT_EQ(source.calls, 3);
+  EXPECT_EQ(source.reads, 3u);
   EXPECT_EQ(CarryOver.count, 0);
 }
 
 TEST_F(FrameReceiverTest, WholeFrameInCarryOverNeedsNoRead) {
-  ScriptedSource source({{0xFE, 0x01, 0xFF, 0xFE}, {0x02, 0xFF}});
+  ScriptedReads source({{0xFE, 0x01, 0xFF, 0xFE}, {0x02, 0xFF}});
   EXPECT_EQ(Receive(source), (Bytes{0xFE, 0x01, 0xFF}));
   CarryOver.count = 0;
   const Bytes whole = {0xFE, 0x05, 0xFF};
   std::copy(whole.begin(), whole.end(), CarryOver.bytes);
   CarryOver.count = 3;
   EXPECT_EQ(Receive(source), whole);
-  EXPECT_EQ(source.calls, 1);
+  EXPECT_EQ(source.reads, 1u);
 }
 
 TEST_F(FrameReceiverTest, MarkerRules) {
@@ -135,7 +109,7 @@ TEST_F(FrameReceiverTest, MarkerRules) {
   };
   for (const Case& c : cases) {
     CarryOver.count = 0;
-    ScriptedSource source(ReadsOfFour(c.stream));
+    ScriptedReads source = InReadsOfFour(c.stream);
     EXPECT_EQ(Receive(source), c.frame);
     EXPECT_EQ(CarryOver.count, 0) << "end marker was the last byte of its read";
   }
@@ -151,7 +125,7 @@ TEST_F(FrameReceiverTest, FrameOfExactlyMaxLenIsKeptLongerIsDiscarded) {
     // not open a frame; the next one does.
     const Bytes next = {0xFE, 0x42, 0xFF};
     stream.insert(stream.end(), next.begin(), next.end());
-    ScriptedSource source(ReadsOfFour(stream));
+    ScriptedReads source = InReadsOfFour(stream);
     const Bytes got = Receive(source);
     if (raw == 256) {
       EXPECT_EQ(result, 256);
@@ -163,22 +137,22 @@ TEST_F(FrameReceiverTest, FrameOfExactlyMaxLenIsKeptLongerIsDiscarded) {
 
 TEST_F(FrameReceiverTest, OverflowByteIsDroppedEvenWhenItIsAStart) {
   // maxLen 4: FE 01 02 03 fills the buffer; the FE that follows is dropped.
-  ScriptedSource source({{0xFE, 0x01, 0x02, 0x03}, {0xFE, 0x09, 0xFF, 0xFE}, {0x07, 0xFF}});
+  ScriptedReads source({{0xFE, 0x01, 0x02, 0x03}, {0xFE, 0x09, 0xFF, 0xFE}, {0x07, 0xFF}});
   EXPECT_EQ(Receive(source, 4), (Bytes{0xFE, 0x07, 0xFF}));
 }
 
 TEST_F(FrameReceiverTest, IdleLimitCountsEmptyReadsExactly) {
   testing::internal::CaptureStdout();
-  ScriptedSource silent({});
+  ScriptedReads silent({});
   EXPECT_EQ(Receive(silent, 256, 1000), Bytes());
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(silent.calls, 1001);
+  EXPECT_EQ(silent.reads, 1001u);
 
   // A read that brings bytes leaves the counter at 1: 1000 more empty reads.
-  ScriptedSource partial({{0xFE, 0x01}});
+  ScriptedReads partial({{0xFE, 0x01}});
   Receive(partial, 256, 1000);
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(partial.calls, 1 + 1000);
+  EXPECT_EQ(partial.reads, 1u + 1000u);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Timeout\r\nTimeout\r\n");
 }
 
@@ -209,9 +183,7 @@ TEST_F(FrameReceiverTest, PeerThatNeverCompletesAFrameMeetsTheDeadline) {
     testing::internal::CaptureStdout();
     const auto start = std::chrono::steady_clock::now();
     const int n = ReceiveFrame(source, out, 256, 1000, deadlineMs);
-    const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
+    const long long tookMs = MillisecondsSince(start);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Timeout\r\n");
     EXPECT_EQ(n, -1);
     EXPECT_EQ(CarryOver.count, 0);
@@ -237,7 +209,7 @@ TEST_F(FrameReceiverTest, FrameCompletedBeforeTheDeadlineIsReturned) {
 
 TEST_F(FrameReceiverTest, TimeoutEmptiesCarryOver) {
   testing::internal::CaptureStdout();
-  ScriptedSource source({{0xFE, 0x01, 0xFF, 0xFE}});
+  ScriptedReads source({{0xFE, 0x01, 0xFF, 0xFE}});
   Receive(source, 256, 3);
   EXPECT_EQ(Carried(), (Bytes{0xFE}));
   Receive(source, 256, 3);
@@ -252,7 +224,7 @@ TEST_F(FrameReceiverTest, AnySplitOfTheStreamGivesTheSameFrames) {
       {0xFE, 0x01, 0xFD, 0x00, 0xFF}, {0xFE, 0x02, 0xFF}, {0xFE, 0xFF}};
   for (int seed = 0; seed < 200; ++seed) {
     CarryOver.count = 0;
-    std::deque<Bytes> reads;
+    std::vector<Bytes> reads;
     unsigned state = static_cast<unsigned>(seed) * 2654435761u + 1;
     for (size_t i = 0; i < stream.size();) {
       state = state * 1103515245u + 12345u;
@@ -262,17 +234,17 @@ TEST_F(FrameReceiverTest, AnySplitOfTheStreamGivesTheSameFrames) {
                          stream.begin() + static_cast<long>(i + take));
       i += take;
     }
-    ScriptedSource source(reads);
+    ScriptedReads source(reads);
     for (const Bytes& frame : frames) ASSERT_EQ(Receive(source), frame) << "seed " << seed;
   }
 }
 
 TEST_F(FrameReceiverTest, RefusesMaxLenOutsideTheChunk) {
-  ScriptedSource source({{0xFE, 0xFF}});
+  ScriptedReads source({{0xFE, 0xFF}});
   uint8_t out[300];
   EXPECT_EQ(ReceiveFrame(source, out, 1, 1000), -1);
   EXPECT_EQ(ReceiveFrame(source, out, 257, 1000), -1);
-  EXPECT_EQ(source.calls, 0);
+  EXPECT_EQ(source.reads, 0u);
 }
 
 }  // namespace

@@ -6,41 +6,16 @@
 #include <vector>
 
 #include "frame/frame_codec.h"
-#include "frame/stuffing_test_data.h"
+#include "tests/support/bytes.h"
+#include "tests/support/decoder_events.h"
+#include "tests/support/stuffing_data.h"
 
 namespace {
 
-using stuffing_test::Bytes;
 using stuffing_test::Framed;
 
 // The decoded content of a full data frame: length bytes, command, 750 bytes.
 constexpr int kCapacity = 753;
-
-// What the decoder reported, in order. A frame's content, or a rejection.
-struct Event {
-  bool frame;
-  Bytes content;
-  FrameReject reason;
-  bool operator==(const Event& other) const {
-    return frame == other.frame && (frame ? content == other.content : reason == other.reason);
-  }
-};
-
-struct Collector : FrameSink {
-  std::vector<Bytes> frames;
-  std::vector<FrameReject> rejects;
-  std::vector<Event> events;
-  size_t stopAfter = 0;  // stop behind this many frames (0: never)
-  bool OnFrame(const uint8_t* content, int n) override {
-    frames.emplace_back(content, content + n);
-    events.push_back({true, frames.back(), FrameReject::kBadEscape});
-    return frames.size() != stopAfter;
-  }
-  void OnReject(FrameReject reason) override {
-    rejects.push_back(reason);
-    events.push_back({false, {}, reason});
-  }
-};
 
 // A decoder with its own storage.
 struct Decoder {
@@ -55,9 +30,9 @@ struct Decoder {
 
 // Feeds data one byte at a time: the word-wide path is never taken, so this
 // is the reference the block-wise decoding must match.
-std::vector<Event> ByteByByte(const Bytes& data, int capacity) {
+std::vector<DecoderEvent> ByteByByte(const Bytes& data, int capacity) {
   Decoder d(capacity);
-  Collector sink;
+  EventRecorder sink;
   for (const uint8_t b : data) d.decoder.Feed(&b, 1, sink);
   return sink.events;
 }
@@ -72,7 +47,7 @@ TEST(FrameStreamDecoderTest, FramesSplitAtEveryPositionAreWhole) {
   for (size_t cut = 0; cut <= stream.size(); ++cut) {
     for (size_t cut2 = cut; cut2 <= stream.size(); ++cut2) {
       Decoder d;
-      Collector sink;
+      EventRecorder sink;
       int delivered = d.decoder.Feed(stream.data(), static_cast<int>(cut), sink);
       delivered += d.decoder.Feed(stream.data() + cut, static_cast<int>(cut2 - cut), sink);
       delivered +=
@@ -100,7 +75,7 @@ TEST(FrameStreamDecoderTest, RandomFramesInRandomBlocksRoundTrip) {
     stream.insert(stream.end(), raw.begin(), raw.end());
   }
   Decoder d;
-  Collector sink;
+  EventRecorder sink;
   for (size_t at = 0; at < stream.size();) {
     const size_t block = std::min<size_t>(1 + rng() % 5000, stream.size() - at);
     d.decoder.Feed(stream.data() + at, static_cast<int>(block), sink);
@@ -127,7 +102,7 @@ TEST(FrameStreamDecoderTest, EveryByteValueAtEverySpotOfAWordIsSeen) {
         stream.push_back(FRAME_END);
         stream.insert(stream.end(), next.begin(), next.end());
         Decoder d;
-        Collector sink;
+        EventRecorder sink;
         d.Feed(stream, sink);
         ASSERT_EQ(sink.events, ByteByByte(stream, kCapacity))
             << "value " << v << " at " << at << " behind " << lead;
@@ -180,7 +155,7 @@ TEST(FrameStreamDecoderTest, BadFramesAreRejectedAndTheNextOneFound) {
   };
   for (const BadCase& c : cases) {
     Decoder d;
-    Collector sink;
+    EventRecorder sink;
     EXPECT_EQ(d.Feed(c.stream, sink), static_cast<int>(c.frames.size())) << c.name;
     EXPECT_EQ(sink.frames, c.frames) << c.name;
     EXPECT_EQ(sink.rejects, c.rejects) << c.name;
@@ -199,7 +174,7 @@ TEST(FrameStreamDecoderTest, CapacityBoundsTheContent) {
       const Bytes fitting = Framed(fits);
       stream.insert(stream.end(), fitting.begin(), fitting.end());
       Decoder d(capacity);
-      Collector sink;
+      EventRecorder sink;
       EXPECT_EQ(d.Feed(stream, sink), 1) << capacity;
       EXPECT_EQ(sink.frames, std::vector<Bytes>{fits}) << capacity;
       EXPECT_EQ(sink.rejects, std::vector<FrameReject>{FrameReject::kTooLong}) << capacity;
@@ -214,7 +189,7 @@ TEST(FrameStreamDecoderTest, SinkStopsDecodingBehindAFrame) {
   const Bytes stream{0x00, 0xFE, 0x41, 0xFF, 0xFE, 0x42, 0xFF, 0x07, 0xFE, 0x43, 0xFF};
   for (size_t stopAfter = 1; stopAfter <= 3; ++stopAfter) {
     Decoder d;
-    Collector sink;
+    EventRecorder sink;
     sink.stopAfter = stopAfter;
     int used = -1;
     const int delivered =
@@ -228,7 +203,7 @@ TEST(FrameStreamDecoderTest, SinkStopsDecodingBehindAFrame) {
     EXPECT_EQ(sink.frames, (std::vector<Bytes>{{0x41}, {0x42}, {0x43}}));
   }
   Decoder d;
-  Collector sink;
+  EventRecorder sink;
   int used = -1;
   EXPECT_EQ(d.decoder.Feed(stream.data(), 5, sink, &used), 1);
   EXPECT_EQ(used, 5) << "without a stop the whole block is taken";
@@ -236,7 +211,7 @@ TEST(FrameStreamDecoderTest, SinkStopsDecodingBehindAFrame) {
 
 TEST(FrameStreamDecoderTest, ResetDropsAPartialFrame) {
   Decoder d;
-  Collector sink;
+  EventRecorder sink;
   d.Feed({0xFE, 0x41, 0x42}, sink);
   d.decoder.Reset();
   d.Feed({0x43, 0xFF, 0xFE, 0x44, 0xFF}, sink);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #define FUZZ_CHECK(cond)                                                            \
   do {                                                                              \
@@ -37,5 +38,14 @@ class FuzzInput {
   size_t size_;
   size_t pos_ = 0;
 };
+
+// The read sizes an input chooses for a scripted byte source: sizes[0,count)
+// each taken modulo cap + 1, or cap alone when there are none.
+inline std::vector<int> ReadSizes(const uint8_t* sizes, size_t count, int cap) {
+  std::vector<int> script;
+  for (size_t i = 0; i < count; ++i) script.push_back(sizes[i] % (cap + 1));
+  if (script.empty()) script.push_back(cap);
+  return script;
+}
 
 #endif  // TCPFLASH_FUZZ_FUZZ_CHECK_H_

@@ -6,7 +6,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-from harness import crc16  # noqa: E402  (one CRC for the tests and the seeds)
+from harness import app_reply, crc16  # noqa: E402  (the tests' frame contents for the seeds)
 
 START, END, ESC = 0xFE, 0xFF, 0xFD
 
@@ -22,26 +22,19 @@ def stuff(content):
     return bytes(out)
 
 
-def app(seq, body):
-    # 00 00 seq len body crc: the application command set's frame content.
-    content = bytes([0, 0, seq, len(body)]) + bytes(body)
-    crc = crc16(content)
-    return content + bytes([crc >> 8, crc & 0xFF])
-
-
 def loader(command, body=b""):
     length = len(body) + 1
     return bytes([length >> 8, length & 0xFF, command]) + bytes(body)
 
 
-MODE_QUERY = stuff(app(1, [0x2D, 0x03, 0x4E, 0x53, 0x02]))
+MODE_QUERY = stuff(app_reply(1, [0x2D, 0x03, 0x4E, 0x53, 0x02]))
 assert MODE_QUERY == bytes.fromhex("FE000001052D034E5302D3FD00FF")
-VERSION_QUERY = stuff(app(0, [0x2D, 0x03, 0x4E, 0x53, 0x09]))
-ACK = stuff(app(1, [0x18, 0x00]))
-NAK = stuff(app(2, [0x18, 0x01]))
-STATUS_APP = stuff(app(1, [0x2D, 0x04, 0x4E, 0x53, 0x02, 0x01]))
-STATUS_LOADER = stuff(app(2, [0x2D, 0x04, 0x4E, 0x53, 0x02, 0x02]))
-STATUS_FF = stuff(app(0xFE, [0x2D, 0x04, 0x4E, 0x53, 0x02, 0xFF]))
+VERSION_QUERY = stuff(app_reply(0, [0x2D, 0x03, 0x4E, 0x53, 0x09]))
+ACK = stuff(app_reply(1, [0x18, 0x00]))
+NAK = stuff(app_reply(2, [0x18, 0x01]))
+STATUS_APP = stuff(app_reply(1, [0x2D, 0x04, 0x4E, 0x53, 0x02, 0x01]))
+STATUS_LOADER = stuff(app_reply(2, [0x2D, 0x04, 0x4E, 0x53, 0x02, 0x02]))
+STATUS_FF = stuff(app_reply(0xFE, [0x2D, 0x04, 0x4E, 0x53, 0x02, 0xFF]))
 STATE_READY = stuff(loader(0x06, [0x00]))
 STATE_BUSY = stuff(loader(0x06, [0x01]))
 LOADER_VERSION = stuff(loader(0x09, b"Loader V1.07"))

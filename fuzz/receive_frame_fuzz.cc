@@ -6,7 +6,8 @@
 
 #include "frame/frame_receiver.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/scripted_source.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scripted_reads.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = input.Rest();
   const size_t streamSize = input.RestSize();
 
-  ScriptedSource source(stream, streamSize, sizes, taken, cap);
+  ScriptedReads source(Bytes(stream, stream + streamSize), ReadSizes(sizes, taken, cap), true);
   std::unique_ptr<uint8_t[]> out(new uint8_t[static_cast<size_t>(maxLen)]);
   CarryOver.count = 0;
 
@@ -74,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     source.trailingEmpty = 0;
 
     const int result = ReceiveFrame(source, out.get(), maxLen, maxIdle);
+    FUZZ_CHECK(source.emptyRequests == 0);
 
     const unsigned long reads = source.reads - readsBefore;
     const unsigned long nonEmpty = source.nonEmptyReads - nonEmptyBefore;

@@ -7,11 +7,12 @@
 #include "frame/frame_codec.h"
 #include "frame/frame_receiver.h"
 #include "fuzz/fuzz_check.h"
-#include "fuzz/scripted_source.h"
 #include "protocol/app_commands.h"
 #include "protocol/device_peer.h"
 #include "protocol/loader_commands.h"
 #include "protocol/reply.h"
+#include "tests/support/bytes.h"
+#include "tests/support/scripted_reads.h"
 
 namespace {
 
@@ -84,12 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t sizeCount = input.TakeByte() % 16u;
   const uint8_t* sizes = input.Rest();
   const size_t taken = input.Skip(sizeCount);
-  ScriptedSource source(input.Rest(), input.RestSize(), sizes, taken, 4);
+  ScriptedReads source(Bytes(input.Rest(), input.Rest() + input.RestSize()),
+                       ReadSizes(sizes, taken, 4), true);
   CarryOver.count = 0;
   uint8_t reply[REPLY_BUFFER_SIZE];
   for (size_t call = 0; call <= size + 1; ++call) {
     const size_t startPos = source.pos;
     const int raw = ReceiveFrame(source, reply, REPLY_BUFFER_SIZE, 2);
+    FUZZ_CHECK(source.emptyRequests == 0);
     if (raw < 0) {
       if (source.pos == startPos) break;
       continue;

@@ -11,13 +11,15 @@ build="$root/build/fuzz"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTCPFLASH_FUZZ=ON -DTCPFLASH_TESTS=OFF >/dev/null || exit 2
-cmake --build "$build" --target unescape_frame_fuzz receive_frame_fuzz reply_checks_fuzz \
-  stream_decoder_fuzz || exit 2
+cmake --build "$build" --target tcpflash_fuzz_harnesses || exit 2
+# The harness list is fuzz/CMakeLists.txt's, written into the build tree.
+mapfile -t harnesses <"$build/fuzz/harnesses.txt"
+[ ${#harnesses[@]} -gt 0 ] || { echo "no harnesses listed in $build/fuzz/harnesses.txt" >&2; exit 2; }
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 status=0
-for harness in unescape_frame_fuzz receive_frame_fuzz reply_checks_fuzz stream_decoder_fuzz; do
+for harness in "${harnesses[@]}"; do
   corpus="$work/$harness"
   crashes="$build/crashes/$harness"
   mkdir -p "$corpus" "$crashes"

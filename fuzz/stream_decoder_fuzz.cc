@@ -10,37 +10,27 @@
 #include "frame/frame_stream_decoder.h"
 #include "fuzz/fuzz_check.h"
 #include "protocol/device_peer.h"
+#include "tests/support/bytes.h"
+#include "tests/support/decoder_events.h"
+#include "tests/support/stuffing_data.h"
 
 namespace {
 
-// Everything the decoder reported, in order: a frame's content, or a
-// rejection as a one-element event without content.
-struct Event {
-  bool frame;
-  FrameReject reason;
-  std::vector<uint8_t> content;
-  bool operator==(const Event& other) const {
-    return frame == other.frame && (frame ? content == other.content : reason == other.reason);
-  }
-};
-
-class RecordingSink : public FrameSink {
+// Everything the decoder reported, in order, each report checked against
+// what it may hold.
+class RecordingSink : public EventRecorder {
  public:
   explicit RecordingSink(int capacity = REQUEST_CONTENT_MAX) : capacity_(capacity) {}
   bool OnFrame(const uint8_t* content, int n) override {
     FUZZ_CHECK(n >= 0 && n <= capacity_);
     FUZZ_CHECK(n == 0 || content != nullptr);
-    events.push_back({true, FrameReject::kBadEscape, std::vector<uint8_t>(content, content + n)});
-    ++frames;
-    return true;
+    return EventRecorder::OnFrame(content, n);
   }
   void OnReject(FrameReject reason) override {
     FUZZ_CHECK(reason == FrameReject::kBadEscape || reason == FrameReject::kTooLong ||
                reason == FrameReject::kCutShort);
-    events.push_back({false, reason, {}});
+    EventRecorder::OnReject(reason);
   }
-  std::vector<Event> events;
-  int frames = 0;
 
  private:
   int capacity_;
@@ -60,22 +50,9 @@ struct OwnDecoder {
 void FeedExact(FrameStreamDecoder& decoder, const uint8_t* data, size_t n, RecordingSink& sink) {
   std::unique_ptr<uint8_t[]> block(new uint8_t[n]);
   if (n > 0) std::memcpy(block.get(), data, n);
-  const int before = sink.frames;
+  const size_t before = sink.frames.size();
   const int delivered = decoder.Feed(block.get(), static_cast<int>(n), sink);
-  FUZZ_CHECK(delivered == sink.frames - before);
-}
-
-// The wire form of content: start marker, stuffed content, end marker.
-std::vector<uint8_t> Stuff(const std::vector<uint8_t>& content) {
-  std::vector<uint8_t> wire;
-  wire.push_back(FRAME_START);
-  for (const uint8_t b : content) {
-    uint8_t pair[2];
-    const int k = StuffByte(b, pair);
-    wire.insert(wire.end(), pair, pair + k);
-  }
-  wire.push_back(FRAME_END);
-  return wire;
+  FUZZ_CHECK(delivered >= 0 && static_cast<size_t>(delivered) == sink.frames.size() - before);
 }
 
 }  // namespace
@@ -126,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   size_t ends = 0;
   for (size_t q = 0; q < streamSize; ++q) ends += stream[q] == FRAME_END ? 1 : 0;
-  FUZZ_CHECK(static_cast<size_t>(whole.frames) <= ends);
+  FUZZ_CHECK(whole.frames.size() <= ends);
 
   // A smaller capacity (none at all, one below the word size, the reply
   // limit) delivers exactly the frames that fit it and rejects the others.
@@ -134,9 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RecordingSink small(capacity);
     OwnDecoder smallDecoder(capacity);
     FeedExact(smallDecoder.decoder, stream, streamSize, small);
-    std::vector<Event> fitting;
+    std::vector<DecoderEvent> fitting;
     size_t dropped = 0;
-    for (const Event& event : whole.events) {
+    for (const DecoderEvent& event : whole.events) {
       if (!event.frame) continue;
       if (event.content.size() <= static_cast<size_t>(capacity)) {
         fitting.push_back(event);
@@ -144,9 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++dropped;
       }
     }
-    std::vector<Event> smallFrames;
+    std::vector<DecoderEvent> smallFrames;
     size_t tooLong = 0;
-    for (const Event& event : small.events) {
+    for (const DecoderEvent& event : small.events) {
       if (event.frame) {
         smallFrames.push_back(event);
       } else if (event.reason == FrameReject::kTooLong) {
@@ -159,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Stuffed again, each frame decodes to itself on a fresh decoder, alone and
   // behind a Reset of one that was left inside a frame.
-  for (const Event& event : whole.events) {
+  for (const DecoderEvent& event : whole.events) {
     if (!event.frame) continue;
-    const std::vector<uint8_t> wire = Stuff(event.content);
+    const Bytes wire = stuffing_test::Framed(event.content);
     RecordingSink again;
     OwnDecoder fresh;
     FeedExact(fresh.decoder, wire.data(), wire.size(), again);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 TEST(BoardListTest, ParseBoardTable) {
@@ -89,9 +91,9 @@ struct FileResult {
 };
 
 FileResult ReadBoardFile(const std::string& text) {
-  FILE* file = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::rewind(file);
+  FILE* file = TempFileWith(text);
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr) return {-99, "no temporary file", ""};
   BoardList list;
   char why[BOARD_ERROR_SIZE] = "";
   FileResult r{AddBoardsFromStream(&list, file, "trays.txt", why), why, ""};

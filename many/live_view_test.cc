@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 BoardState Board7000(Phase phase) {
@@ -53,16 +55,6 @@ TEST(LiveViewTest, CountLine) {
   EXPECT_STREQ(line, "4 boards: 1 flashed, 1 failed, 1 running, 1 waiting - stopping");
 }
 
-std::string Drawn(FILE* file) {
-  std::fflush(file);
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  return text;
-}
-
 TEST(LiveViewTest, RedrawsInPlaceOnATerminal) {
   static BoardState boards[2] = {Board7000(Phase::kWaiting), Board7000(Phase::kWaiting)};
   boards[1].board.port = 7001;
@@ -74,7 +66,7 @@ TEST(LiveViewTest, RedrawsInPlaceOnATerminal) {
   boards[0].phase = Phase::kConnecting;
   view.Refresh(0.1, false);  // too soon: nothing drawn
   view.Refresh(3, false);
-  EXPECT_EQ(Drawn(file),
+  EXPECT_EQ(StreamText(file),
             "127.0.0.1:7000         waiting\x1b[K\n"
             "127.0.0.1:7001         waiting\x1b[K\n"
             "2 boards: 0 flashed, 0 failed, 0 running, 2 waiting\x1b[K\n\x1b[J"
@@ -101,7 +93,7 @@ TEST(LiveViewTest, TooManyBoardsForTheScreenScrollEndedOnesAbove) {
   boards[0].endS = 3;
   DecideVerdict(&boards[0], 600, "");
   view.BoardEnded(0, 3);
-  EXPECT_EQ(Drawn(file),
+  EXPECT_EQ(StreamText(file),
             "127.0.0.1:7000         connecting       1.0 s\x1b[K\n"
             "127.0.0.1:7001         connecting       1.0 s\x1b[K\n"
             "6 boards: 0 flashed, 0 failed, 2 running, 4 waiting\x1b[K\n\x1b[J"
@@ -123,7 +115,7 @@ TEST(LiveViewTest, OffATerminalOneLinePerEndedBoard) {
   boards[0].endS = 4;
   DecideVerdict(&boards[0], 600, "");
   view.BoardEnded(0, 4);
-  EXPECT_EQ(Drawn(file), "127.0.0.1:7000         done             2.0 s  flashed\n");
+  EXPECT_EQ(StreamText(file), "127.0.0.1:7000         done             2.0 s  flashed\n");
   std::fclose(file);
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 // The parse's result with the option texts copied: they point into the
@@ -20,16 +22,13 @@ struct Parsed {
 std::string Text(const char* value) { return value != nullptr ? value : "(none)"; }
 
 Parsed Parse(std::vector<std::string> args) {
-  args.insert(args.begin(), "tcpflash-many");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
+  CommandLine line("tcpflash-many", std::move(args));
   Parsed p{};
   FILE* err = std::tmpfile();
-  p.result = ParseManyOptions(static_cast<int>(argv.size()), argv.data(), &p.options, err);
-  std::rewind(err);
-  char buffer[1024];
-  const size_t got = std::fread(buffer, 1, sizeof buffer, err);
-  p.complaint.assign(buffer, got);
+  EXPECT_NE(err, nullptr);
+  if (err == nullptr) return p;
+  p.result = ParseManyOptions(line.argc(), line.argv(), &p.options, err);
+  p.complaint = StreamText(err);
   std::fclose(err);
   for (int i = 0; i < p.options.boardCount; ++i) p.boards.emplace_back(p.options.boards[i]);
   p.image = Text(p.options.imagePath);

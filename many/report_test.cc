@@ -5,14 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
+// What was written to file, which is closed.
 std::string Captured(FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+  std::string text = StreamText(file);
   std::fclose(file);
   return text;
 }

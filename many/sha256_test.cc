@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
 std::string HexOf(const std::string& message, size_t piece) {
@@ -54,9 +56,8 @@ TEST(Sha256Test, EveryLengthAroundTheBlockEdgesMatchesOnePiece) {
 }
 
 TEST(Sha256Test, StreamFromItsPosition) {
-  FILE* file = std::tmpfile();
+  FILE* file = TempFileWith(std::string("xxabc"));
   ASSERT_NE(file, nullptr);
-  std::fputs("xxabc", file);
   std::fseek(file, 2, SEEK_SET);
   char hex[SHA256_HEX_SIZE];
   long long size = -1;

@@ -9,20 +9,18 @@
 #include <string>
 #include <thread>
 
-#include "tests/loopback_peer.h"
+#include "tests/support/bytes.h"
+#include "tests/support/loopback.h"
+#include "tests/support/testutil.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 
-long long MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
-
 // A pattern that shows a lost, doubled or reordered block.
-std::string Pattern(size_t size) {
-  std::string data(size, '\0');
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+Bytes Pattern(size_t size) {
+  Bytes data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
   return data;
 }
 
@@ -56,77 +54,42 @@ class Watchdog {
   std::thread thread_;  // last: starts once the rest is made
 };
 
-// A listener on a free loopback port and a client endpoint aimed at it.
-class LoopbackTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(server.SetTarget("", "", 0), 0);
-    ASSERT_EQ(server.Listen(), 0);
-    port = server.LocalPort();
-    ASSERT_GT(port, 0);
-    ASSERT_EQ(client.SetTarget("", "127.0.0.1", port), 0);
+// Reads through Receive until count bytes came or 2000 reads went by.
+std::string ReadAll(TcpEndpoint& endpoint, size_t count) {
+  std::string got;
+  uint8_t buffer[4];
+  for (int i = 0; i < 2000 && got.size() < count; ++i) {
+    const int n = endpoint.Receive(buffer, 256);
+    EXPECT_LE(n, 4);
+    got.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
   }
-  void TearDown() override {
-    client.Close();
-    server.Close();
-  }
-
-  // Connects the client and accepts it on the server side.
-  void ConnectPair() {
-    ASSERT_EQ(client.Connect(), 0);
-    ASSERT_EQ(AcceptWaiting(server), 0);
-  }
-
-  // Reads through Receive until count bytes came or 2000 reads went by.
-  std::string ReadAll(TcpEndpoint& endpoint, size_t count) {
-    std::string got;
-    uint8_t buffer[4];
-    for (int i = 0; i < 2000 && got.size() < count; ++i) {
-      const int n = endpoint.Receive(buffer, 256);
-      EXPECT_LE(n, 4);
-      got.append(reinterpret_cast<char*>(buffer), static_cast<size_t>(n));
-    }
-    return got;
-  }
-
-  TcpEndpoint server;
-  TcpEndpoint client;
-  int port = 0;
-};
+  return got;
+}
 
 TEST_F(LoopbackTest, ReceiveHandsOverAtMostFourBytesAtATime) {
   ConnectPair();
-  EXPECT_STREQ(server.peerAddress, "127.0.0.1");
+  EXPECT_STREQ(device.peerAddress, "127.0.0.1");
   const uint8_t data[] = {1, 2, 3, 4, 5, 6};
-  ASSERT_EQ(client.Send(data, 6), 0);
+  ASSERT_EQ(tool.Send(data, 6), 0);
   uint8_t buffer[8] = {};
   int first = 0;
-  for (int i = 0; i < 2000 && first == 0; ++i) first = server.Receive(buffer, 256);
+  for (int i = 0; i < 2000 && first == 0; ++i) first = device.Receive(buffer, 256);
   ASSERT_GT(first, 0);
   EXPECT_LE(first, 4);
-  EXPECT_EQ(std::string(ReadAll(server, 6 - static_cast<size_t>(first))),
+  EXPECT_EQ(std::string(ReadAll(device, 6 - static_cast<size_t>(first))),
             std::string("\1\2\3\4\5\6").substr(static_cast<size_t>(first)));
 }
 
 TEST_F(LoopbackTest, LargeSendArrivesWholeAndInOrder) {
   ConnectPair();
-  std::string data(4 << 20, '\0');
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  const Bytes data = Pattern(4 << 20);
   // Far more than the socket buffers hold: Send must carry on after short
   // writes while the reader drains.
-  std::string got;
-  std::thread reader([&] {
-    static uint8_t block[65536];
-    for (;;) {
-      const int n = server.ReceiveBlock(block, sizeof block, 5000);
-      if (n <= 0) break;
-      got.append(reinterpret_cast<char*>(block), static_cast<size_t>(n));
-    }
-  });
-  EXPECT_EQ(
-      client.Send(reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size())), 0);
-  EXPECT_EQ(client.Send(reinterpret_cast<const uint8_t*>(data.data()), 0), 0);
-  client.Close();
+  Bytes got;
+  std::thread reader([&] { got = ReceiveUntilQuiet(device, 5000); });
+  EXPECT_EQ(tool.Send(data.data(), static_cast<int>(data.size())), 0);
+  EXPECT_EQ(tool.Send(data.data(), 0), 0);
+  tool.Close();
   reader.join();
   EXPECT_TRUE(got == data) << "received " << got.size() << " of " << data.size() << " bytes";
 }
@@ -134,17 +97,15 @@ TEST_F(LoopbackTest, LargeSendArrivesWholeAndInOrder) {
 TEST_F(LoopbackTest, SendIntoAPeerThatNeverReadsFailsAfterTheStallLimit) {
   ConnectPair();
   // Both ends: the tool's connected socket and the simulator's accepted one.
-  TcpEndpoint* const senders[] = {&client, &server};
+  TcpEndpoint* const senders[] = {&tool, &device};
   // Far more than the socket buffers of a connection nobody reads from hold.
-  static const std::string data = Pattern(32 << 20);
+  static const Bytes data = Pattern(32 << 20);
   for (TcpEndpoint* sender : senders) {
-    SCOPED_TRACE(sender == &client ? "connected socket" : "accepted socket");
+    SCOPED_TRACE(sender == &tool ? "connected socket" : "accepted socket");
     sender->sendStallLimitMs = 300;
-    Watchdog watchdog(sender == &client ? server : client, 20000);
+    Watchdog watchdog(sender == &tool ? device : tool, 20000);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(
-        sender->Send(reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size())),
-        -1);
+    EXPECT_EQ(sender->Send(data.data(), static_cast<int>(data.size())), -1);
     const long long tookMs = MillisecondsSince(start);
     EXPECT_GE(tookMs, 300);
     // Without the limit the send would wait for ever; the margin is for a
@@ -160,24 +121,23 @@ TEST_F(LoopbackTest, SendOutlastsReadingPausesShorterThanTheStallLimit) {
   // through, because the limit counts only time without progress.
   const int pauseMs = 800;
   const int pauses = 3;
-  client.sendStallLimitMs = 2000;
-  const std::string data = Pattern(64 << 20);
-  std::string got;
+  tool.sendStallLimitMs = 2000;
+  const Bytes data = Pattern(64 << 20);
+  Bytes got;
   std::thread reader([&] {
     static uint8_t block[65536];
     for (int round = 0; round <= pauses; ++round) {
       if (round < pauses) Sleep(pauseMs);
       const size_t goal = round < pauses ? got.size() + (1 << 20) : data.size();
       while (got.size() < goal) {
-        const int n = server.ReceiveBlock(block, sizeof block, 5000);
+        const int n = device.ReceiveBlock(block, sizeof block, 5000);
         if (n <= 0) return;
-        got.append(reinterpret_cast<char*>(block), static_cast<size_t>(n));
+        got.insert(got.end(), block, block + n);
       }
     }
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(
-      client.Send(reinterpret_cast<const uint8_t*>(data.data()), static_cast<int>(data.size())), 0);
+  EXPECT_EQ(tool.Send(data.data(), static_cast<int>(data.size())), 0);
   // The socket buffers hold far less than 64 MiB, so the send cannot have
   // ended before the last pause did.
   EXPECT_GE(MillisecondsSince(start), pauseMs * pauses);
@@ -189,7 +149,7 @@ TEST_F(LoopbackTest, SilentPeerGivesEmptyReadsSoon) {
   ConnectPair();
   uint8_t buffer[4];
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(client.Receive(buffer, 4), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(tool.Receive(buffer, 4), 0);
   // Ten waits of a few milliseconds each; the bound only catches a wait
   // that does not end.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -197,50 +157,50 @@ TEST_F(LoopbackTest, SilentPeerGivesEmptyReadsSoon) {
 
 TEST_F(LoopbackTest, PeerShutdownClosesTheDataSocket) {
   ConnectPair();
-  server.Close();
+  device.Close();
   uint8_t buffer[4];
   int n = -1;
-  for (int i = 0; i < 2000 && client.dataSocket != INVALID_SOCKET; ++i) {
-    n = client.Receive(buffer, 4);
+  for (int i = 0; i < 2000 && tool.dataSocket != INVALID_SOCKET; ++i) {
+    n = tool.Receive(buffer, 4);
     EXPECT_EQ(n, 0);
   }
-  EXPECT_EQ(client.dataSocket, INVALID_SOCKET);
-  EXPECT_EQ(client.Receive(buffer, 4), 0);
-  EXPECT_EQ(client.Send(buffer, 4), -1);
+  EXPECT_EQ(tool.dataSocket, INVALID_SOCKET);
+  EXPECT_EQ(tool.Receive(buffer, 4), 0);
+  EXPECT_EQ(tool.Send(buffer, 4), -1);
 }
 
 TEST_F(LoopbackTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
   ConnectPair();
-  server.Close();
+  device.Close();
   static uint8_t block[65536];
   int result = 0;
   for (int i = 0; i < 200 && result == 0; ++i) {
-    result = client.Send(block, sizeof block);
+    result = tool.Send(block, sizeof block);
     if (result == 0) Sleep(5);
   }
   EXPECT_EQ(result, -1);
 }
 
 TEST_F(LoopbackTest, PortKeepsOnlyItsLowSixteenBits) {
-  ASSERT_EQ(client.SetTarget("", "127.0.0.1", port + 65536 * 3), 0);
+  ASSERT_EQ(tool.SetTarget("", "127.0.0.1", port + 65536 * 3), 0);
   ConnectPair();
 }
 
 TEST_F(LoopbackTest, AcceptWithNoneWaitingChangesNothing) {
-  EXPECT_EQ(server.PollAccept(), 1);
-  EXPECT_EQ(server.Accept(), 1);
-  EXPECT_EQ(server.dataSocket, INVALID_SOCKET);
-  EXPECT_STREQ(server.peerAddress, "---");
+  EXPECT_EQ(device.PollAccept(), 1);
+  EXPECT_EQ(device.Accept(), 1);
+  EXPECT_EQ(device.dataSocket, INVALID_SOCKET);
+  EXPECT_STREQ(device.peerAddress, "---");
 }
 
 TEST_F(LoopbackTest, ReconnectAfterClose) {
   ConnectPair();
-  client.Close();
-  EXPECT_EQ(client.dataSocket, INVALID_SOCKET);
+  tool.Close();
+  EXPECT_EQ(tool.dataSocket, INVALID_SOCKET);
   ConnectPair();
   const uint8_t hello[] = {'h', 'i'};
-  ASSERT_EQ(client.Send(hello, 2), 0);
-  EXPECT_EQ(ReadAll(server, 2), "hi");
+  ASSERT_EQ(tool.Send(hello, 2), 0);
+  EXPECT_EQ(ReadAll(device, 2), "hi");
 }
 
 TEST(TcpEndpointTest, ConnectFailures) {
@@ -253,12 +213,8 @@ TEST(TcpEndpointTest, ConnectFailures) {
   ASSERT_EQ(endpoint.SetTarget("", "abcd", 1), 0);
   EXPECT_EQ(endpoint.Connect(), -3);
 
-  // A port nobody listens on: take a free one and release it again.
-  TcpEndpoint probe;
-  probe.SetTarget("", "", 0);
-  ASSERT_EQ(probe.Listen(), 0);
-  const int freePort = probe.LocalPort();
-  probe.Close();
+  const int freePort = UnusedLoopbackPort();
+  ASSERT_GT(freePort, 0);
   ASSERT_EQ(endpoint.SetTarget("", "127.0.0.1", freePort), 0);
   EXPECT_EQ(endpoint.Connect(), -1);
   EXPECT_EQ(endpoint.dataSocket, INVALID_SOCKET) << "the failed socket is closed at once";
@@ -286,12 +242,8 @@ TEST(TcpEndpointTest, ConnectAttemptsEndWithinTheirTimeOut) {
   }
   EXPECT_LT(queued, 8) << "the accept queue never filled";
 
-  // A port nobody listens on: take a free one and release it again.
-  TcpEndpoint probe;
-  probe.SetTarget("", "", 0);
-  ASSERT_EQ(probe.Listen(), 0);
-  const int refusingPort = probe.LocalPort();
-  probe.Close();
+  const int refusingPort = UnusedLoopbackPort();
+  ASSERT_GT(refusingPort, 0);
 
   struct Case {
     const char* what;

@@ -1,6 +1,11 @@
 #include "protocol/app_commands.h"
 
-#include "tests/loopback_peer.h"
+#include <string>
+#include <vector>
+
+#include "tests/support/bytes.h"
+#include "tests/support/loopback.h"
+#include "tests/support/replies.h"
 
 namespace {
 

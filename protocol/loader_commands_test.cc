@@ -1,9 +1,11 @@
 #include "protocol/loader_commands.h"
 
-#include <random>
 #include <thread>
 
-#include "tests/loopback_peer.h"
+#include "tests/support/bytes.h"
+#include "tests/support/loopback.h"
+#include "tests/support/replies.h"
+#include "tests/support/testutil.h"
 
 namespace {
 
@@ -57,19 +59,12 @@ TEST(DataFrameTest, LengthBytesAndStuffing) {
 // received.
 std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes& image, int* result,
                             long long size = -1, TransferObserver* observer = nullptr) {
-  FILE* file = std::tmpfile();
-  if (!image.empty()) std::fwrite(image.data(), 1, image.size(), file);
-  std::rewind(file);
+  FILE* file = TempFileWith(image);
+  EXPECT_NE(file, nullptr);
+  if (file == nullptr) return {};
   if (size < 0) size = static_cast<long long>(image.size());
   Bytes stream;
-  std::thread reader([&] {
-    uint8_t block[65536];
-    for (;;) {
-      const int n = device.ReceiveBlock(block, sizeof block, 2000);
-      if (n <= 0) return;
-      stream.insert(stream.end(), block, block + n);
-    }
-  });
+  std::thread reader([&] { stream = ReceiveUntilQuiet(device, 2000); });
   *result = TransferImage(tool, file, size, observer);
   tool.Close();
   reader.join();
@@ -78,13 +73,10 @@ std::vector<Bytes> Transfer(TcpEndpoint& tool, TcpEndpoint& device, const Bytes&
 }
 
 TEST_F(LoaderCommandsTest, ImageGoesOutWholeInBlocks) {
-  std::mt19937 rng(3);
   const size_t kLarge = 300 * 1000 + 17;
   for (size_t size : {0, 1, 749, 750, 751, 1000, 1500, static_cast<int>(kLarge)}) {
     SCOPED_TRACE(size);
-    Bytes image(size);
-    // Rich in the byte values that need stuffing.
-    for (uint8_t& b : image) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0xFD + rng() % 3 : rng());
+    const Bytes image = RandomImage(size);
     int result = -7;
     const std::vector<Bytes> frames = Transfer(tool, device, image, &result);
     EXPECT_EQ(result, 0);
@@ -109,10 +101,8 @@ TEST_F(LoaderCommandsTest, ImageGoesOutWholeInBlocks) {
 }
 
 TEST_F(LoaderCommandsTest, TransferStopsAtTheFirstFailedSend) {
-  FILE* file = std::tmpfile();
-  const Bytes image(3000, 0x42);
-  std::fwrite(image.data(), 1, image.size(), file);
-  std::rewind(file);
+  FILE* file = TempFileWith(Bytes(3000, 0x42));
+  ASSERT_NE(file, nullptr);
   tool.Close();
   EXPECT_EQ(TransferImage(tool, file, 3000), -1);
   EXPECT_EQ(std::ftell(file), IMAGE_BLOCK_SIZE) << "nothing read past the failed block";

@@ -7,24 +7,26 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "protocol/app_commands.h"
 #include "protocol/loader_commands.h"
+#include "tests/support/bytes.h"
+#include "tests/support/loopback.h"
+#include "tests/support/testutil.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// A simulator serving on a free loopback port from its own thread.
+// A simulator serving one session on a free loopback port from its own
+// thread.
 class RunningSim {
  public:
   explicit RunningSim(SimOptions options) {
     options.port = 0;
     options.log = nullptr;
+    options.once = true;
     options.timeoutMs = 60000;  // only a guard against a hung test
     sim_ = std::make_unique<DeviceSim>(options);
     started_ = sim_->Start();
@@ -36,6 +38,9 @@ class RunningSim {
   }
   bool ok() const { return started_ == 0; }
   int Port() { return sim_->Port(); }
+  // Connects client to the simulator. Returns 0 connected, -1 not (or the
+  // simulator did not start).
+  int Connect(TcpEndpoint& client) { return ok() ? ConnectLoopback(client, Port()) : -1; }
   const DeviceSim& sim() const { return *sim_; }
   // Stops the simulator and returns its status.
   int Stop() {
@@ -54,34 +59,6 @@ class RunningSim {
   int started_ = -1;
   int status_ = -1;
 };
-
-int ConnectTo(TcpEndpoint& client, int port) {
-  if (client.SetTarget("", "127.0.0.1", port) != 0) return -1;
-  return client.Connect();
-}
-
-Bytes ReadFile(const char* path) {
-  Bytes data;
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return data;
-  uint8_t chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-    data.insert(data.end(), chunk, chunk + got);
-  std::fclose(f);
-  return data;
-}
-
-Bytes RandomImage(size_t size) {
-  std::mt19937 rng(static_cast<unsigned>(size));
-  Bytes image(size);
-  for (uint8_t& b : image) {
-    const auto r = rng();
-    b = (r & 3) == 0 ? static_cast<uint8_t>(FRAME_ESCAPE + (r >> 2) % 3)
-                     : static_cast<uint8_t>(r >> 8);
-  }
-  return image;
-}
 
 // The loader steps as the tool takes them, the image sent in blocks.
 void RunLoaderSteps(TcpEndpoint& client, const Bytes& image) {
@@ -114,11 +91,9 @@ TEST(DeviceSimTest, ModeQueryReportsTheConfiguredMode) {
     options.mode = c.mode;
     options.fragment = c.fragment;
     options.delayMs = c.delayMs;
-    options.once = true;
     RunningSim sim(options);
-    ASSERT_TRUE(sim.ok());
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    ASSERT_EQ(sim.Connect(client), 0);
     EXPECT_EQ(QueryDeviceMode(client), c.mode) << "mode " << c.mode;
     EXPECT_EQ(RequestAppVersion(client), 0);
     client.Close();
@@ -150,31 +125,24 @@ TEST(DeviceSimTest, WholeUpdateWritesTheImageAsSent) {
     options.fragment = c.fragment;
     options.badState = c.badState;
     options.imageOut = imagePath.c_str();
-    options.once = true;
     const Bytes image = RandomImage(c.imageSize);
     {
       RunningSim sim(options);
-      ASSERT_TRUE(sim.ok()) << c.name;
       TcpEndpoint client;
-      ASSERT_EQ(ConnectTo(client, sim.Port()), 0) << c.name;
+      ASSERT_EQ(sim.Connect(client), 0) << c.name;
       const int mode = QueryDeviceMode(client);
       EXPECT_EQ(mode, c.mode) << c.name;
       if (mode == MODE_APPLICATION) {
         EXPECT_EQ(StartUpdateMode(client), 0) << c.name;
         client.Close();
-        int connected = -1;
-        for (int attempt = 0; attempt < 50 && connected != 0; ++attempt) {
-          Sleep(100);
-          connected = client.Connect();
-        }
-        ASSERT_EQ(connected, 0) << c.name;
+        ASSERT_EQ(ReconnectWaiting(client), 0) << c.name;
         EXPECT_EQ(QueryDeviceMode(client), MODE_UPDATELOADER) << c.name;
       }
       RunLoaderSteps(client, image);
       client.Close();
       EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED) << c.name;
     }
-    EXPECT_EQ(ReadFile(imagePath.c_str()), image) << c.name;
+    EXPECT_EQ(FileBytes(imagePath.c_str()), image) << c.name;
     std::remove(imagePath.c_str());
   }
 }
@@ -183,20 +151,18 @@ TEST(DeviceSimTest, RefusedSwitchKeepsTheConnectionForTheLoaderSteps) {
   SimOptions options;
   options.refuse.step = Step::kAppStart;
   options.imageOut = "sim_test_image_refused";
-  options.once = true;
   const Bytes image = RandomImage(5000);
   {
     RunningSim sim(options);
-    ASSERT_TRUE(sim.ok());
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    ASSERT_EQ(sim.Connect(client), 0);
     EXPECT_EQ(QueryDeviceMode(client), MODE_APPLICATION);
     EXPECT_EQ(StartUpdateMode(client), -1);
     RunLoaderSteps(client, image);
     client.Close();
     EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
   }
-  EXPECT_EQ(ReadFile(options.imageOut), image);
+  EXPECT_EQ(FileBytes(options.imageOut), image);
   std::remove(options.imageOut);
 }
 
@@ -215,26 +181,20 @@ TEST(DeviceSimTest, SwitchFaultsShowAfterTheReconnect) {
     SimOptions options;
     options.stayApp = c.stayApp;
     options.noLoader = c.noLoader;
-    options.once = true;
     RunningSim sim(options);
     ASSERT_TRUE(sim.ok());
     const int port = sim.Port();
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, port), 0);
+    ASSERT_EQ(ConnectLoopback(client, port), 0);
     EXPECT_EQ(StartUpdateMode(client), 0);
     client.Close();
     if (c.modeAfter < 0) {
       // The simulator ends once it stopped listening, so the port stays shut.
       EXPECT_EQ(sim.Finish(), c.status);
-      EXPECT_EQ(ConnectTo(client, port), -1);
+      EXPECT_EQ(ConnectLoopback(client, port), -1);
       continue;
     }
-    int connected = -1;
-    for (int attempt = 0; attempt < 50 && connected != 0; ++attempt) {
-      Sleep(100);
-      connected = client.Connect();
-    }
-    ASSERT_EQ(connected, 0);
+    ASSERT_EQ(ReconnectWaiting(client), 0);
     EXPECT_EQ(QueryDeviceMode(client), c.modeAfter);
     client.Close();
     EXPECT_EQ(sim.Finish(), c.status);
@@ -247,13 +207,11 @@ TEST(DeviceSimTest, HangupMidImageClosesTheConnection) {
   options.hangupAt.step = Step::kData;
   options.hangupAt.occurrence = 3;
   options.imageOut = "sim_test_image_hangup";
-  options.once = true;
   const Bytes image = RandomImage(10 * IMAGE_BLOCK_SIZE);
   {
     RunningSim sim(options);
-    ASSERT_TRUE(sim.ok());
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    ASSERT_EQ(sim.Connect(client), 0);
     for (int k = 0; k < 3; ++k) {
       ASSERT_EQ(SendImageBlock(client, image.data() + k * IMAGE_BLOCK_SIZE, IMAGE_BLOCK_SIZE), 0);
     }
@@ -263,19 +221,18 @@ TEST(DeviceSimTest, HangupMidImageClosesTheConnection) {
     EXPECT_EQ(got, -1);
     EXPECT_EQ(sim.Finish(), SIM_EXIT_NO_UPDATE);
   }
-  EXPECT_EQ(ReadFile(options.imageOut), Bytes(image.begin(), image.begin() + 2 * IMAGE_BLOCK_SIZE));
+  EXPECT_EQ(FileBytes(options.imageOut),
+            Bytes(image.begin(), image.begin() + 2 * IMAGE_BLOCK_SIZE));
   std::remove(options.imageOut);
 }
 
 TEST(DeviceSimTest, DataPhaseCountsTheImageBytesOfOneRunOfDataFrames) {
   SimOptions options;
   options.mode = MODE_UPDATELOADER;
-  options.once = true;
   const Bytes image = RandomImage(5 * IMAGE_BLOCK_SIZE + 17);
   RunningSim sim(options);
-  ASSERT_TRUE(sim.ok());
   TcpEndpoint client;
-  ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+  ASSERT_EQ(sim.Connect(client), 0);
   RunLoaderSteps(client, image);
   client.Close();
   EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
@@ -284,10 +241,6 @@ TEST(DeviceSimTest, DataPhaseCountsTheImageBytesOfOneRunOfDataFrames) {
 }
 
 using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // Sends blocks [0, count) of image as data frames.
 void SendBlocks(TcpEndpoint& client, const Bytes& image, int count) {
@@ -313,21 +266,19 @@ TEST(DeviceSimFaultTest, BabblingBoardStreamsPacedNoiseThatNeverEndsAFrame) {
   SimOptions options;
   options.mode = MODE_UPDATELOADER;
   options.babbleAt = {Step::kLoaderVersion, 1};
-  options.once = true;
   RunningSim sim(options);
-  ASSERT_TRUE(sim.ok());
   TcpEndpoint client;
-  ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+  ASSERT_EQ(sim.Connect(client), 0);
   const Clock::time_point start = Clock::now();
   ASSERT_EQ(SendLoaderCommand(client, LOADER_VERSION), 0);
   Bytes got;
   uint8_t buffer[4096];
-  while (MsSince(start) < 1000) {
+  while (MillisecondsSince(start) < 1000) {
     const int n = client.ReceiveBlock(buffer, static_cast<int>(sizeof buffer), 50);
     ASSERT_GE(n, 0) << "the board keeps the connection";
     got.insert(got.end(), buffer, buffer + n);
   }
-  const long long elapsedMs = MsSince(start);
+  const long long elapsedMs = MillisecondsSince(start);
   EXPECT_GT(got.size(), 0u);
   EXPECT_EQ(std::count(got.begin(), got.end(), FRAME_END), 0) << "no frame may ever end";
   EXPECT_GT(std::count(got.begin(), got.end(), FRAME_START), 0);
@@ -344,15 +295,13 @@ TEST(DeviceSimFaultTest, TrickledAnswerTakesAPausePerByteAndTheNextIsWhole) {
   options.mode = MODE_UPDATELOADER;
   options.trickleAt = {Step::kLoaderVersion, 1};
   options.trickleMs = kPauseMs;
-  options.once = true;
   RunningSim sim(options);
-  ASSERT_TRUE(sim.ok());
   TcpEndpoint client;
-  ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+  ASSERT_EQ(sim.Connect(client), 0);
   const Clock::time_point start = Clock::now();
   ASSERT_EQ(SendLoaderCommand(client, LOADER_VERSION), 0);
   const Bytes reply = ReadUntilEnd(client, 10000);
-  const long long elapsedMs = MsSince(start);
+  const long long elapsedMs = MillisecondsSince(start);
   ASSERT_GE(reply.size(), 5u);
   EXPECT_EQ(reply.front(), FRAME_START);
   EXPECT_EQ(reply.back(), FRAME_END);
@@ -376,11 +325,9 @@ TEST(DeviceSimFaultTest, StalledBoardNeitherReadsNorAnswersUntilTheStallEnds) {
     options.mode = MODE_UPDATELOADER;
     options.stallAt = {Step::kData, 2};
     options.stallMs = c.stallMs;
-    options.once = true;
     RunningSim sim(options);
-    ASSERT_TRUE(sim.ok());
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    ASSERT_EQ(sim.Connect(client), 0);
     const Clock::time_point start = Clock::now();
     // All of it fits the socket buffers, and most likely one read.
     SendBlocks(client, image, 5);
@@ -390,7 +337,7 @@ TEST(DeviceSimFaultTest, StalledBoardNeitherReadsNorAnswersUntilTheStallEnds) {
       EXPECT_EQ(sim.Stop(), SIM_EXIT_DEADLINE);
     } else {
       EXPECT_FALSE(ReadUntilEnd(client, 10000).empty());
-      EXPECT_GE(MsSince(start), c.stallMs);
+      EXPECT_GE(MillisecondsSince(start), c.stallMs);
       EXPECT_EQ(SendLoaderCommand(client, LOADER_CLOSE), 0);
       client.Close();
       EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
@@ -405,11 +352,9 @@ TEST(DeviceSimFaultTest, ResetDropsTheConnectionWhereAHangUpClosesIt) {
     SimOptions options;
     options.mode = MODE_UPDATELOADER;
     (reset ? options.resetAt : options.hangupAt) = {Step::kLoaderVersion, 1};
-    options.once = true;
     RunningSim sim(options);
-    ASSERT_TRUE(sim.ok());
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+    ASSERT_EQ(sim.Connect(client), 0);
     ASSERT_EQ(SendLoaderCommand(client, LOADER_VERSION), 0);
     fd_set readable;
     FD_ZERO(&readable);
@@ -433,12 +378,11 @@ TEST(DeviceSimFaultTest, BlackholePortLeavesAConnectHanging) {
     SimOptions options;
     options.blackhole = !afterSwitch;
     options.blackholeAfterSwitch = afterSwitch;
-    options.once = true;
     RunningSim sim(options);
     ASSERT_TRUE(sim.ok());
     if (afterSwitch) {
       TcpEndpoint app;
-      ASSERT_EQ(ConnectTo(app, sim.Port()), 0);
+      ASSERT_EQ(sim.Connect(app), 0);
       EXPECT_EQ(QueryDeviceMode(app), MODE_APPLICATION) << "the application still answers";
       EXPECT_EQ(StartUpdateMode(app), 0);
       app.Close();
@@ -450,7 +394,7 @@ TEST(DeviceSimFaultTest, BlackholePortLeavesAConnectHanging) {
     std::atomic<int> connected{1};
     std::thread connector([&connected, &sim] {
       TcpEndpoint client;
-      connected = ConnectTo(client, sim.Port());
+      connected = sim.Connect(client);
     });
     Sleep(2000);
     EXPECT_EQ(connected, 1) << "the connect must still hang";
@@ -466,13 +410,11 @@ TEST(DeviceSimFaultTest, AckEverythingBoardReadsOnWhileTheToolReadsNoReply) {
   SimOptions options;
   options.mode = MODE_UPDATELOADER;
   options.ackEverything = true;
-  options.once = true;
   // Far more acknowledgements (8 bytes each) than the socket buffers hold.
   const Bytes image = RandomImage(40000 * IMAGE_BLOCK_SIZE);
   RunningSim sim(options);
-  ASSERT_TRUE(sim.ok());
   TcpEndpoint client;
-  ASSERT_EQ(ConnectTo(client, sim.Port()), 0);
+  ASSERT_EQ(sim.Connect(client), 0);
   // The tool's order, reading nothing from the flash-data reset on.
   EXPECT_EQ(RequestLoaderVersion(client), 0);
   EXPECT_EQ(SendLoaderCommand(client, LOADER_RESET_FLASHDATA), 0);
@@ -524,18 +466,16 @@ TEST(DeviceSimFaultTest, BoardPausesHoldTheToolBack) {
     options.mode = MODE_UPDATELOADER;
     options.eraseMs = c.eraseMs;
     options.linkKbps = c.linkKbps;
-    options.once = true;
     const Bytes image = RandomImage(static_cast<size_t>(c.blocks) * IMAGE_BLOCK_SIZE);
     RunningSim sim(options);
-    ASSERT_TRUE(sim.ok()) << c.name;
     TcpEndpoint client;
-    ASSERT_EQ(ConnectTo(client, sim.Port()), 0) << c.name;
+    ASSERT_EQ(sim.Connect(client), 0) << c.name;
     const Clock::time_point start = Clock::now();
     ASSERT_EQ(SendLoaderCommand(client, LOADER_RESET_FLASHDATA), 0) << c.name;
     SendBlocks(client, image, c.blocks);
     // Answered only once everything before it was taken.
     EXPECT_EQ(RequestLoaderVersion(client), 0) << c.name;
-    EXPECT_GE(MsSince(start), c.minMs) << c.name;
+    EXPECT_GE(MillisecondsSince(start), c.minMs) << c.name;
     EXPECT_EQ(SendLoaderCommand(client, LOADER_CLOSE), 0) << c.name;
     client.Close();
     EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED) << c.name;

@@ -5,9 +5,10 @@
 #include <chrono>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Clock = ReplyQueue::Clock;
 using std::chrono::milliseconds;
 

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/testutil.h"
+
 namespace {
 
-int Parse(std::vector<const char*> args, SimOptions* options) {
-  args.insert(args.begin(), "tcpflash-sim");
-  return ParseSimArgs(static_cast<int>(args.size()), args.data(), options);
+int Parse(std::vector<std::string> args, SimOptions* options) {
+  CommandLine line("tcpflash-sim", std::move(args));
+  return ParseSimArgs(line.argc(), line.argv(), options);
 }
 
 TEST(SimArgsTest, EveryStepNameParsesBackToItself) {
@@ -121,7 +123,7 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
 }
 
 TEST(SimArgsTest, BadCommandLinesAreRefused) {
-  const std::vector<std::vector<const char*>> bad = {
+  const std::vector<std::vector<std::string>> bad = {
       {"--port"},
       {"--port", "65536"},
       {"--port", "x"},

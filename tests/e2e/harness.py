@@ -100,6 +100,77 @@ def make_image(size=5000, seed=1):
                  for _ in range(size))
 
 
+def big_image(size, seed=7):
+    """Random image bytes, quickly made for images of many megabytes."""
+    return random.Random(seed).randbytes(size)
+
+
+def read_image(path, missing=None):
+    """The bytes of the file at path (an image the simulator wrote with
+    --image-out), or missing when there is no such file."""
+    if not os.path.exists(path):
+        return missing
+    with open(path, "rb") as f:
+        return f.read()
+
+
+# ---- The tool's console text for a run against tcpflash-sim.
+
+SIM_APP_VERSION = b"SIM01"
+SIM_LOADER_VERSION = "SIM-LOADER 1.0"
+
+
+def connecting(port):
+    """The banner and the first connection to 127.0.0.1:port."""
+    return BANNER + "Connecting to 127.0.0.1 port %d\r\ns init ok\n" % port
+
+
+def app_reply(seq, body):
+    """Decoded content of an application reply: 00 00 seq len body crc."""
+    content = bytes([0, 0, seq, len(body)]) + bytes(body)
+    crc = crc16(content)
+    return content + bytes([crc >> 8, crc & 0xFF])
+
+
+def dump(content):
+    """A reply's content as the tool dumps it."""
+    return "".join("%2x " % b for b in content)
+
+
+def mode_query():
+    """An answered mode query."""
+    return "Ack Frame received: ok\r\nStatus lesen... ok\r\n\r\nStatus received..ok\r\n"
+
+
+def app_version():
+    """The application's version reply."""
+    content = app_reply(0, b"\x2d\x04\x4e\x53\x09" + SIM_APP_VERSION)
+    return ("\r\nVersion received: %d\r\n" % len(content) + dump(content) +
+            "\r\nVersion %s\r\n" % SIM_APP_VERSION.decode())
+
+
+def start_update(seq):
+    """An acknowledged switch to the update loader."""
+    ack = app_reply(seq, [0x18, 0x00])
+    return "Write Update Command ok\n" + "Ack Frame received: %d\r\n" % len(ack) + dump(ack)
+
+
+def loader_steps(polls="Device State: ready\r\n", reset_status=0, close="Close ok\n"):
+    """Everything from the loader's version to the close command."""
+    reset = bytes([0x00, 0x04, 0x07, 0x00, 0x18, reset_status])
+    verdict = " Restarting Device ok\r\n" if reset_status == 0 else " Error Restarting Device\r\n"
+    return ("\r\nUpdateloader Version received: " + SIM_LOADER_VERSION +
+            "\r\nReset Flashdata ok\n" + "Transfering image.." + "ok\n" +
+            "Setting Offset ok\n" + "Starting Flash ok\n" + polls + "\r\nDev reset\r\n" +
+            "Ack Frame received: %d\r\n" % len(reset) + dump(reset) + verdict + close)
+
+
+def switch_to_loader():
+    """A board in application mode found and switched to its update loader."""
+    return ("Device found 1\r\n" + app_version() + "Starte Update..." + start_update(2) +
+            "ok\r\n" + "Connecting to Updateloader...")
+
+
 def sim_available():
     return _config.sim is not None and os.path.exists(_config.sim)
 
@@ -333,3 +404,30 @@ def _read_port(proc):
         raise AssertionError("tcpflash-sim printed no \"port N\" line within %s s"
                              % SIM_START_TIMEOUT_S)
     return found["port"]
+
+
+class SimRun:
+    """What flash_into_sim saw: the tool's stdout and exit status, the image
+    the simulator received (None when it wrote none), the simulator's exit
+    status (None when it was not waited for) and its port."""
+
+    def __init__(self, out, status, received, sim_status, port):
+        self.out = out
+        self.status = status
+        self.received = received
+        self.sim_status = sim_status
+        self.port = port
+
+
+def flash_into_sim(image, sim_args, timeout=RUN_TIMEOUT_S, sim_timeout_s=60, wait_sim=True):
+    """Runs the tool in a fresh working directory holding image against a
+    fresh simulator started with sim_args and --image-out, and returns a
+    SimRun. With wait_sim the simulator's own end is waited for; otherwise it
+    is stopped once the tool ended."""
+    with workdir(image) as path:
+        received_path = os.path.join(path, "received.bin")
+        with start_sim(["--image-out", received_path] + list(sim_args),
+                       timeout_s=sim_timeout_s) as sim:
+            out, status = run_tool(["127.0.0.1", sim.port], cwd=path, timeout=timeout)
+            sim_status = sim.wait()[1] if wait_sim else None
+        return SimRun(out, status, read_image(received_path), sim_status, sim.port)

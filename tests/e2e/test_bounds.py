@@ -8,19 +8,14 @@ The cases mostly wait, so they run side by side."""
 
 import concurrent.futures
 import os
-import random
 import sys
 import time
 import unittest
 
 import harness
-from harness import BANNER, console_text, run_tool, start_sim, workdir
+from harness import BANNER, big_image, console_text, read_image, run_tool, start_sim, workdir
 
 MB = 1 << 20
-
-
-def big_image(size, seed=7):
-    return random.Random(seed).randbytes(size)
 
 
 class Case:
@@ -114,10 +109,7 @@ def run_case(case):
                 out, _ = tool.communicate(timeout=case.bound_s)
                 status = harness.exit_status(tool.returncode)
             elapsed = time.monotonic() - started
-        received = b""
-        if os.path.exists(received_path):
-            with open(received_path, "rb") as f:
-                received = f.read()
+        received = read_image(received_path, missing=b"")
     return out, status, received, elapsed
 
 

@@ -5,11 +5,10 @@ reports exit status 0 only when the board was flashed, and the simulator
 never holds image bytes that differ from the file."""
 
 import concurrent.futures
-import os
 import unittest
 
 import harness
-from harness import console_text, make_image, run_tool, start_sim, workdir
+from harness import console_text, flash_into_sim, make_image
 
 IMAGE = make_image(200 * 750 + 123)  # long enough for a hang-up mid-image
 
@@ -33,16 +32,9 @@ RUN_TIMEOUT_S = 150
 
 
 def run_case(fault, step, mode):
-    with workdir(IMAGE) as path:
-        received_path = os.path.join(path, "received.bin")
-        sim_args = ["--mode", mode, "--quiet", fault, step, "--image-out", received_path]
-        with start_sim(sim_args, timeout_s=RUN_TIMEOUT_S + 30) as sim:
-            out, status = run_tool(["127.0.0.1", sim.port], cwd=path, timeout=RUN_TIMEOUT_S)
-        received = b""
-        if os.path.exists(received_path):
-            with open(received_path, "rb") as f:
-                received = f.read()
-    return out, status, received
+    run = flash_into_sim(IMAGE, ["--mode", mode, "--quiet", fault, step], timeout=RUN_TIMEOUT_S,
+                         sim_timeout_s=RUN_TIMEOUT_S + 30, wait_sim=False)
+    return run.out, run.status, run.received or b""
 
 
 class FaultMatrixTest(unittest.TestCase):

@@ -8,7 +8,6 @@ import hashlib
 import json
 import os
 import pty
-import random
 import re
 import signal
 import subprocess
@@ -18,12 +17,12 @@ import time
 import unittest
 
 import harness
-from harness import BANNER, console_text, run_many, start_many, start_sim
-from test_update_run import loader_steps, mode_query
+from harness import (big_image, connecting, console_text, loader_steps, mode_query, read_image,
+                     run_many, start_many, start_sim)
 
 # Larger than a loopback connection buffers: when the simulator hangs up at
 # its 50th data frame, tcpflash is still sending and sees it at once.
-IMAGE = random.Random(7).randbytes(8 * 1024 * 1024 + 123)
+IMAGE = big_image(8 * 1024 * 1024 + 123)
 IMAGE_NAME = "fw.bin"
 MANY_TIMEOUT_S = 240
 SIM_TIMEOUT_S = MANY_TIMEOUT_S + 30
@@ -31,8 +30,7 @@ SIM_TIMEOUT_S = MANY_TIMEOUT_S + 30
 
 def flashed_transcript(port):
     """What tcpflash prints for a board whose loader runs already."""
-    return console_text(BANNER + "Connecting to 127.0.0.1 port %d\r\ns init ok\n" % port +
-                        mode_query() + "Device found 2\r\n" + loader_steps())
+    return console_text(connecting(port) + mode_query() + "Device found 2\r\n" + loader_steps())
 
 
 class Tray:
@@ -57,10 +55,7 @@ class Tray:
         return os.path.join(self.dir, *parts)
 
     def received_image(self, i):
-        if not os.path.exists(self.received[i]):
-            return b""
-        with open(self.received[i], "rb") as f:
-            return f.read()
+        return read_image(self.received[i], missing=b"")
 
     def report(self, name="logs/report.json"):
         with open(self.path(name), "rb") as f:

@@ -2,25 +2,18 @@
 tcpflash processes in parallel, every image intact."""
 
 import concurrent.futures
-import os
 import unittest
 
 import harness
-from harness import make_image, run_tool, start_sim, workdir
+from harness import flash_into_sim, make_image
 
 BOARDS = 16
 
 
 def flash_board(index):
     image = make_image(1 << 20 if index % 2 else (1 << 20) + 17, seed=100 + index)
-    with workdir(image) as path:
-        received_path = os.path.join(path, "received.bin")
-        with start_sim(["--mode", "2", "--quiet", "--image-out", received_path],
-                       timeout_s=150) as sim:
-            out, status = run_tool(["127.0.0.1", sim.port], cwd=path, timeout=120)
-            _, sim_status = sim.wait()
-        with open(received_path, "rb") as f:
-            return image, out, status, sim_status, f.read()
+    run = flash_into_sim(image, ["--mode", "2", "--quiet"], timeout=120, sim_timeout_s=150)
+    return image, run.out, run.status, run.sim_status, run.received
 
 
 class ManyBoardsTest(unittest.TestCase):

@@ -19,7 +19,6 @@ import unittest
 import harness
 from harness import make_image, start_sim, tool_command, workdir
 
-
 # A transfer line: "  42%  1.6/3.8 MB  1.1 MB/s  2 s left".
 TRANSFER_LINE = re.compile(rb" *(\d+)%  [\d.]+/[\d.]+ [kM]B(  [\d.]+ [kM]B/s(  \d+ (s|min) left)?)?")
 COUNTDOWN = re.compile(rb"waiting for the update loader: (\d) s")

@@ -2,76 +2,23 @@
 on loopback, comparing the whole console output, the exit status and the
 image the simulator received."""
 
-import os
 import unittest
 
 import harness
-from harness import (BANNER, console_text, crc16, make_image, run_tool, start_sim, start_tool,
-                     workdir)
-
-APP_VERSION = b"SIM01"
-LOADER_VERSION = "SIM-LOADER 1.0"
-
-
-def app_reply(seq, body):
-    """Decoded content of an application reply: 00 00 seq len body crc."""
-    content = bytes([0, 0, seq, len(body)]) + bytes(body)
-    crc = crc16(content)
-    return content + bytes([crc >> 8, crc & 0xFF])
-
-
-def dump(content):
-    return "".join("%2x " % b for b in content)
-
-
-def mode_query():
-    return "Ack Frame received: ok\r\nStatus lesen... ok\r\n\r\nStatus received..ok\r\n"
-
-
-def app_version():
-    content = app_reply(0, b"\x2d\x04\x4e\x53\x09" + APP_VERSION)
-    return ("\r\nVersion received: %d\r\n" % len(content) + dump(content) +
-            "\r\nVersion %s\r\n" % APP_VERSION.decode())
-
-
-def start_update(seq):
-    ack = app_reply(seq, [0x18, 0x00])
-    return "Write Update Command ok\n" + "Ack Frame received: %d\r\n" % len(ack) + dump(ack)
-
-
-def loader_steps(polls="Device State: ready\r\n", reset_status=0, close="Close ok\n"):
-    reset = bytes([0x00, 0x04, 0x07, 0x00, 0x18, reset_status])
-    verdict = " Restarting Device ok\r\n" if reset_status == 0 else " Error Restarting Device\r\n"
-    return ("\r\nUpdateloader Version received: " + LOADER_VERSION +
-            "\r\nReset Flashdata ok\n" + "Transfering image.." + "ok\n" +
-            "Setting Offset ok\n" + "Starting Flash ok\n" + polls + "\r\nDev reset\r\n" +
-            "Ack Frame received: %d\r\n" % len(reset) + dump(reset) + verdict + close)
-
-
-def switch_to_loader():
-    return ("Device found 1\r\n" + app_version() + "Starte Update..." + start_update(2) +
-            "ok\r\n" + "Connecting to Updateloader...")
+from harness import (app_version, connecting, console_text, flash_into_sim, loader_steps,
+                     make_image, mode_query, start_sim, start_tool, switch_to_loader, workdir)
 
 
 class UpdateRunTest(unittest.TestCase):
     def run_update(self, sim_args, image=None):
         """Runs the tool against a fresh simulator. Returns (output, status,
         received image or None, simulator status)."""
-        image = make_image() if image is None else image
-        with workdir(image) as path:
-            received_path = os.path.join(path, "received.bin")
-            with start_sim(["--image-out", received_path] + list(sim_args)) as sim:
-                out, status = run_tool(["127.0.0.1", sim.port], cwd=path)
-                _, sim_status = sim.wait()
-            received = None
-            if os.path.exists(received_path):
-                with open(received_path, "rb") as f:
-                    received = f.read()
-        self.port = sim.port
-        return out, status, received, sim_status
+        run = flash_into_sim(make_image() if image is None else image, sim_args)
+        self.port = run.port
+        return run.out, run.status, run.received, run.sim_status
 
     def head(self):
-        return BANNER + "Connecting to 127.0.0.1 port %d\r\ns init ok\n" % self.port
+        return connecting(self.port)
 
     def assertOutput(self, out, expected):
         self.assertEqual(out, console_text(expected))

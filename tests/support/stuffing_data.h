@@ -1,18 +1,19 @@
 // Test data for the code that passes plain bytes eight at a time (StuffBytes
 // and the stream decoder) and the byte-by-byte reference it must match. Both
 // tests draw on the same data so that the word-wide paths face the same cases.
-#ifndef TCPFLASH_FRAME_STUFFING_TEST_DATA_H_
-#define TCPFLASH_FRAME_STUFFING_TEST_DATA_H_
+// Header-only and free of GoogleTest: the stream decoder's fuzz harness frames
+// its contents with it too.
+#ifndef TCPFLASH_TESTS_SUPPORT_STUFFING_DATA_H_
+#define TCPFLASH_TESTS_SUPPORT_STUFFING_DATA_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <random>
-#include <vector>
 
 #include "frame/frame_codec.h"
+#include "tests/support/bytes.h"
 
 namespace stuffing_test {
-
-using Bytes = std::vector<uint8_t>;
 
 // Bytes handled a word at a time.
 constexpr int kWordBytes = 8;
@@ -59,4 +60,4 @@ inline void LoneByteWord(int value, int at, uint8_t* word) {
 
 }  // namespace stuffing_test
 
-#endif  // TCPFLASH_FRAME_STUFFING_TEST_DATA_H_
+#endif  // TCPFLASH_TESTS_SUPPORT_STUFFING_DATA_H_
