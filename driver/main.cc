@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "driver/flash_update.h"
-#include "socket_api.h"
+#include "net/socket_layer.h"
 
 int main(int argc, char** argv) {
   // Started with a standard stream closed, the first socket would take its

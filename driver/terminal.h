@@ -1,6 +1,7 @@
 // Whether a stream reaches an operator's screen: the one question about the
-// console that differs between the platforms (driver/posix/terminal.cc,
-// driver/win32/terminal.cc; CMake builds the platform's file).
+// console that differs between the platforms. One file per platform
+// implements it (driver/posix/terminal.cc, driver/win32/terminal.cc); CMake
+// picks the one.
 #ifndef TCPFLASH_DRIVER_TERMINAL_H_
 #define TCPFLASH_DRIVER_TERMINAL_H_
 

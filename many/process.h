@@ -1,7 +1,7 @@
 // Child processes, their pipes and ends, the operator's stop requests and
 // the console: everything of tcpflash-many that differs between platforms.
-// One file per platform implements it (process_posix.cc, process_win32.cc);
-// CMake picks the one.
+// One file per platform implements it (many/process_posix.cc,
+// many/process_win32.cc); CMake picks the one.
 #ifndef TCPFLASH_MANY_PROCESS_H_
 #define TCPFLASH_MANY_PROCESS_H_
 

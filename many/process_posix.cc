@@ -1,4 +1,5 @@
-// POSIX: posix_spawn, pipes watched with poll, waitpid, sigaction.
+// The process layer on POSIX (the contract: many/process.h): posix_spawn,
+// pipes watched with poll, waitpid, sigaction.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -1,6 +1,7 @@
-// Windows: CreateProcess with anonymous pipes. Anonymous pipes cannot be
-// waited on together, so each pipe has a reader thread that hands one
-// buffer at a time to the main thread under a lock.
+// The process layer on Windows (the contract: many/process.h):
+// CreateProcess with anonymous pipes. Anonymous pipes cannot be waited on
+// together, so each pipe has a reader thread that hands one buffer at a time
+// to the main thread under a lock.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "socket_api.h"
+#include "net/socket_layer.h"
 
 // How long one Receive waits for data before it reports an empty read. The
 // frame receiver counts empty reads, so this bounds the wait for a silent

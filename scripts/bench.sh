@@ -9,11 +9,16 @@
 #   scripts/bench.sh           the full report (about two minutes)
 #   scripts/bench.sh --quick   smaller images and fewer repeats, as a smoke run
 #
-# Needs cmake, ninja, a C++17 compiler, libbenchmark-dev and python3.
+# Needs the native build's packages and libbenchmark-dev (PKGS_NATIVE and
+# PKGS_BENCH in scripts/packages.sh); as root it installs what is missing.
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BUILD=$PWD/build/native
+
+# shellcheck source=scripts/packages.sh
+. scripts/packages.sh
+ensure_packages "${PKGS_NATIVE[@]}" "${PKGS_BENCH[@]}"
 
 if [[ ! -f $BUILD/build.ninja ]]; then
   cmake --preset native >/dev/null

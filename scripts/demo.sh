@@ -12,7 +12,7 @@ ROOT=$PWD
 # shellcheck source=scripts/packages.sh
 . scripts/packages.sh
 echo "========== set-up =========="
-ensure_packages cmake ninja-build g++ googletest libgtest-dev python3
+ensure_packages "${PKGS_NATIVE[@]}"
 
 echo "========== build =========="
 cmake --preset native >/dev/null

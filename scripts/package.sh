@@ -17,11 +17,11 @@ PRESETS=("$@")
 
 # shellcheck source=scripts/packages.sh
 . scripts/packages.sh
-pkgs=(cmake ninja-build googletest python3)
+pkgs=()
 for p in "${PRESETS[@]}"; do
   case $p in
-    native) pkgs+=(g++ libgtest-dev dpkg-dev file) ;;
-    windows) pkgs+=(g++-mingw-w64-x86-64-posix) ;;
+    native) pkgs+=("${PKGS_NATIVE[@]}" "${PKGS_PACKAGE[@]}") ;;
+    windows) pkgs+=("${PKGS_WINDOWS[@]}") ;;
     *) echo "unknown build: $p (native, windows)" >&2; exit 2 ;;
   esac
 done

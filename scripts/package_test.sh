@@ -7,15 +7,14 @@
 #
 #   scripts/package_test.sh [DIST]    DIST defaults to dist/
 #
-# Wine runs in $WINEPREFIX (default build/windows/wineprefix, created when
-# missing). Exits non-zero when any check fails.
+# Wine runs as the Windows build's tests run it: build/windows/wine-env.sh
+# (written by cmake/wine.cmake) gives its environment and the emulator, and
+# that build's wine_prefix test makes the prefix and starts the session.
+# Exits non-zero when any check fails.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
-ROOT=$PWD
 DIST=${1:-dist}
-WINE=${TCPFLASH_WINE:-/usr/lib/wine/wine64}
-export WINEPREFIX=${WINEPREFIX:-$ROOT/build/windows/wineprefix}
-export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+WINDOWS_BUILD=build/windows
 
 VERSION=$(sed -n 's/^project(tcpflash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 # The programs every package carries; the documents beside them.
@@ -92,18 +91,25 @@ windows_dlls_only() {
 for p in "${PROGRAMS[@]}"; do
   check "$p.exe needs no MinGW runtime DLL" windows_dlls_only "$work/zip/$top/$p.exe"
 done
-if [ ! -x "$WINE" ]; then
-  echo "FAIL  no Wine at $WINE: the Windows executable cannot be run"; failures=$((failures + 1))
+wine_session() {  # wine_session start|end: the Windows build's fixture tests
+  local name=wine_prefix; [ "$1" = end ] && name=wine_session_end
+  ctest --test-dir "$WINDOWS_BUILD" -R "^$name\$" --output-on-failure >"$work/$name.log" 2>&1 ||
+    { cat "$work/$name.log"; return 1; }
+}
+if [ ! -f "$WINDOWS_BUILD/wine-env.sh" ]; then
+  echo "FAIL  no $WINDOWS_BUILD/wine-env.sh (a Windows build that found Wine):" \
+    "the Windows executable cannot be run"
+  failures=$((failures + 1))
 else
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "-- creating the Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX" && "$WINE" wineboot -i </dev/null >/dev/null 2>&1
-  fi
+  # shellcheck source=/dev/null
+  . "$WINDOWS_BUILD/wine-env.sh"
+  check "Wine session in $WINEPREFIX" wine_session start
   check "tcpflash.exe --version says $VERSION (Wine)" \
-    grep -q "^tcpflash $VERSION" <("$WINE" "$exe" --version </dev/null 2>/dev/null)
+    grep -q "^tcpflash $VERSION" <("$TCPFLASH_WINE" "$exe" --version </dev/null 2>/dev/null)
   check "unzipped tcpflash.exe flashes tcpflash-sim (Wine)" \
-    python3 tests/e2e/test_update_run.py --tool "$exe" --emulator "$WINE" --sim "$bin/tcpflash-sim" \
-    -k "$E2E_CASE"
+    python3 tests/e2e/test_update_run.py --tool "$exe" --emulator "$TCPFLASH_WINE" \
+    --sim "$bin/tcpflash-sim" -k "$E2E_CASE"
+  wine_session end || true
 fi
 
 echo

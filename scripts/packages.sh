@@ -1,7 +1,29 @@
-# Sourced by the scripts: installs missing Debian packages when run as root.
+# shellcheck shell=bash disable=SC2034  # the lists are read by the scripts that source this
+# Sourced by the scripts: the Debian packages each purpose needs, and their
+# installation when run as root.
 #
 #   ensure_packages PKG...   installs what is missing (as root), or says what
 #                            is missing and how to install it (otherwise)
+
+# The one list per purpose; the scripts name no package themselves.
+# native build and its tests (scripts/test.sh native), the demo
+PKGS_NATIVE=(cmake ninja-build g++ googletest libgtest-dev python3)
+# Windows cross build (scripts/package.sh windows)
+PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest python3)
+# running the Windows build: its tests, the .zip's tcpflash.exe
+PKGS_WINE=(wine64)
+# sanitizer build and its tests
+PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
+# the Debian package and its dependencies, on top of the native build
+PKGS_PACKAGE=(dpkg-dev file)
+# clang-tidy over the sources, with the native build's compilation database
+PKGS_TIDY=(clang-tidy)
+# libFuzzer runs of the harnesses
+PKGS_FUZZ=(clang libclang-rt-14-dev)
+# the benchmarks (scripts/bench.sh), on top of the native build
+PKGS_BENCH=(libbenchmark-dev)
+# the format check of .ci/run
+PKGS_FORMAT=(clang-format)
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing_of() { local p; for p in "$@"; do installed "$p" || printf '%s\n' "$p"; done; }

@@ -11,11 +11,8 @@
 #                              package)
 set -uo pipefail
 
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-ROOT=$PWD
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 
-WINE=/usr/lib/wine/wine64
-WINESERVER=/usr/lib/wine/wineserver64
 JOBS=${TCPFLASH_JOBS:-2}
 
 section() { printf '\n========== %s ==========\n' "$*"; }
@@ -25,19 +22,18 @@ declare -a PASSED=() FAILED=() SKIPPED=()
 START=$SECONDS
 
 # ---------------------------------------------------------------- set-up
-# Debian packages per suite.
-PKGS_NATIVE=(cmake ninja-build g++ googletest libgtest-dev python3)
-PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine64 python3)
-PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
-PKGS_PACKAGE=("${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" dpkg-dev file)
-PKGS_EXTRA=(libbenchmark-dev clang clang-tidy clang-format libclang-rt-14-dev)
-
 # shellcheck source=scripts/packages.sh
 . scripts/packages.sh
+# Debian packages per suite, from the lists in scripts/packages.sh.
+SUITE_PKGS_WINDOWS=("${PKGS_WINDOWS[@]}" "${PKGS_WINE[@]}")
+SUITE_PKGS_PACKAGE=("${PKGS_NATIVE[@]}" "${SUITE_PKGS_WINDOWS[@]}" "${PKGS_PACKAGE[@]}")
 
 section "Set-up"
-ensure_packages "${PKGS_NATIVE[@]}" "${PKGS_WINDOWS[@]}" "${PKGS_PACKAGE[@]}" \
-  "${PKGS_EXTRA[@]}" || exit 1
+# Everything, the benchmarks' and the format check's packages too (the native
+# build compiles the benchmarks; .ci/run runs them and the format check).
+ensure_packages "${PKGS_NATIVE[@]}" "${SUITE_PKGS_WINDOWS[@]}" "${PKGS_SANITIZE[@]}" \
+  "${PKGS_PACKAGE[@]}" "${PKGS_TIDY[@]}" "${PKGS_FUZZ[@]}" "${PKGS_BENCH[@]}" \
+  "${PKGS_FORMAT[@]}" || exit 1
 
 # A suite can run when its packages are present (or, off Debian, its tools are).
 can_run() {
@@ -54,43 +50,25 @@ can_run() {
 }
 
 # ---------------------------------------------------------------- suites
-# configure, build and test one preset; extra steps run between build and test.
+# configure, build and test one preset.
 run_preset() {
-  local preset=$1 before_test=${2:-}
+  local preset=$1
   section "$preset: configure"
   cmake --preset "$preset" || { FAILED+=("$preset (configure)"); return 1; }
   section "$preset: build"
   cmake --build --preset "$preset" -j "$JOBS" || { FAILED+=("$preset (build)"); return 1; }
-  if [ -n "$before_test" ]; then "$before_test" || { FAILED+=("$preset (set-up)"); return 1; }; fi
   section "$preset: test"
   ctest --preset "$preset" || { FAILED+=("$preset (tests)"); return 1; }
   PASSED+=("$preset")
 }
 
-# Wine's first start in a new prefix takes seconds: do it once, before the
-# tests, and keep the server up while they run (it ends 60 s after the last
-# Wine process, or explicitly at the end of this script).
-WINE_PREFIX_DIR=$ROOT/build/windows/wineprefix
-wine_env() { WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= "$@"; }
-wine_up() {
-  section "windows: Wine prefix"
-  wine_env "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || { echo "wineboot failed" >&2; return 1; }
-  wine_env "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 || true
-  note "prefix ready: $WINE_PREFIX_DIR"
-}
-wine_down() { [ -d "$WINE_PREFIX_DIR" ] && wine_env "$WINESERVER" -k >/dev/null 2>&1; true; }
-trap wine_down EXIT
-
 suite_native() {
   can_run native "${PKGS_NATIVE[@]}" && run_preset native
 }
 
+# The Wine prefix and session are ctest's fixture (cmake/wine.cmake).
 suite_windows() {
-  can_run windows "${PKGS_WINDOWS[@]}" || return 0
-  if [ ! -x "$WINE" ]; then
-    note "SKIP windows: $WINE not found"; SKIPPED+=("windows (no $WINE)"); return 0
-  fi
-  run_preset windows wine_up
+  can_run windows "${SUITE_PKGS_WINDOWS[@]}" && run_preset windows
 }
 
 suite_sanitize() {
@@ -100,7 +78,7 @@ suite_sanitize() {
 # clang-tidy over the project's own sources, with the native build's
 # compilation database.
 suite_tidy() {
-  can_run tidy clang-tidy || return 0
+  can_run tidy "${PKGS_TIDY[@]}" || return 0
   if [ ! -f build/native/compile_commands.json ]; then
     note "SKIP tidy: no build/native/compile_commands.json (native suite not built)"
     SKIPPED+=("tidy (no native build)"); return 0
@@ -119,21 +97,21 @@ suite_tidy() {
 # A short libFuzzer run of every harness (clang, address and undefined-
 # behaviour sanitizers); the seed corpora are replayed by ctest in every build.
 suite_fuzz() {
-  can_run fuzz clang libclang-rt-14-dev || return 0
+  can_run fuzz "${PKGS_FUZZ[@]}" || return 0
   section "fuzz (${TCPFLASH_FUZZ_SECONDS:-30} s per harness)"
   if fuzz/run.sh "${TCPFLASH_FUZZ_SECONDS:-30}"; then PASSED+=(fuzz); else FAILED+=(fuzz); fi
 }
 
 # The Debian package, the .tar.gz and the Windows .zip, built into dist/ from
 # the native and Windows builds (reused when the suites above built them),
-# unpacked and run: the Windows executable under Wine, in the Windows
-# suite's prefix.
+# unpacked and run: the Windows executable under Wine, as the Windows build's
+# tests run it.
 suite_package() {
-  can_run package "${PKGS_PACKAGE[@]}" || return 0
+  can_run package "${SUITE_PKGS_PACKAGE[@]}" || return 0
   section "package: build (dist/)"
   scripts/package.sh || { FAILED+=("package (build)"); return 1; }
   section "package: test"
-  if WINEPREFIX=$WINE_PREFIX_DIR scripts/package_test.sh; then
+  if scripts/package_test.sh; then
     PASSED+=(package)
   else
     FAILED+=("package (tests)")

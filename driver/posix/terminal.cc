@@ -1,3 +1,4 @@
+// The console check on POSIX (the contract: driver/terminal.h): isatty.
 #include "driver/terminal.h"
 
 #include <unistd.h>

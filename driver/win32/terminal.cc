@@ -1,3 +1,5 @@
+// The console check on Windows (the contract: driver/terminal.h):
+// GetConsoleMode.
 #include "driver/terminal.h"
 
 #include <io.h>

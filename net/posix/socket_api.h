@@ -1,5 +1,5 @@
-// The few Windows Sockets names the endpoint uses, offered on POSIX sockets
-// so that the rest of the code is written once against one interface.
+// The sockets layer on POSIX (the contract: net/socket_layer.h): the few
+// Windows Sockets names the code uses, built on POSIX sockets.
 #ifndef TCPFLASH_NET_POSIX_SOCKET_API_H_
 #define TCPFLASH_NET_POSIX_SOCKET_API_H_
 

@@ -1,4 +1,5 @@
-// Windows: the real Windows Sockets and the system's Sleep.
+// The sockets layer on Windows (the contract: net/socket_layer.h): the real
+// Windows Sockets and the system's Sleep.
 #ifndef TCPFLASH_NET_WIN32_SOCKET_API_H_
 #define TCPFLASH_NET_WIN32_SOCKET_API_H_
 
