@@ -40,6 +40,17 @@ def verdict(ok):
     return "PASS" if ok else "MISS"
 
 
+def read_port(server, what):
+    """The port from the "port N" line a server just started prints; stops
+    the server and raises when it prints none."""
+    line = server.proc.stdout.readline().decode("ascii", "replace")
+    m = re.match(r"port (\d+)", line)
+    if not m:
+        server.stop()
+        raise BenchError("%s did not report its port: %r" % (what, line))
+    return int(m.group(1))
+
+
 class Sim:
     """A tcpflash-sim in loader mode for one session, its log in a file."""
 
@@ -49,12 +60,7 @@ class Sim:
         args = [os.path.join(build, "sim", "tcpflash-sim"), "--port", "0", "--once",
                 "--mode", "2", "--quiet", "--timeout", str(SIM_TIMEOUT_S)] + list(extra)
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.log)
-        line = self.proc.stdout.readline().decode("ascii", "replace")
-        m = re.match(r"port (\d+)", line)
-        if not m:
-            self.stop()
-            raise BenchError("simulator did not report its port: %r" % line)
-        self.port = int(m.group(1))
+        self.port = read_port(self, "simulator")
 
     def finish(self, timeout=30):
         try:
@@ -89,12 +95,7 @@ class CountSink:
         args = [os.path.join(build, "bench", "tcpflash_count_sink"), "--timeout",
                 str(SIM_TIMEOUT_S), "--expect", str(expect)]
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.log)
-        line = self.proc.stdout.readline().decode("ascii", "replace")
-        m = re.match(r"port (\d+)", line)
-        if not m:
-            self.stop()
-            raise BenchError("count sink did not report its port: %r" % line)
-        self.port = int(m.group(1))
+        self.port = read_port(self, "count sink")
 
     def finish(self, timeout=30):
         """(wire bytes, seconds) of the data phase."""
