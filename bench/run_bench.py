@@ -51,7 +51,19 @@ def read_port(server, what):
     return int(m.group(1))
 
 
-class Sim:
+class Server:
+    """A benchmark server process (self.proc, its stderr in self.log)."""
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        if self.proc.stdout:
+            self.proc.stdout.close()
+        self.log.close()
+
+
+class Sim(Server):
     """A tcpflash-sim in loader mode for one session, its log in a file."""
 
     def __init__(self, build, workdir, extra=()):
@@ -76,16 +88,8 @@ class Sim:
             raise BenchError("simulator ended with status %d:\n%s" % (status, text[-2000:]))
         return text
 
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        if self.proc.stdout:
-            self.proc.stdout.close()
-        self.log.close()
 
-
-class CountSink:
+class CountSink(Server):
     """A tcpflash_count_sink for one session: answers the loader dialogue and
     times the data phase from its first to its last data byte."""
 
@@ -113,14 +117,6 @@ class CountSink:
             raise BenchError("count sink ended with status %d: %s %s" %
                              (self.proc.returncode, text.strip(), err.strip()))
         return int(m.group(1)), float(m.group(2))
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        if self.proc.stdout:
-            self.proc.stdout.close()
-        self.log.close()
 
 
 def expected_wire_bytes(path):

@@ -19,6 +19,14 @@ BoardState Board7000(Phase phase) {
   return state;
 }
 
+// The board's tcpflash ended with 0 at endS: flashed.
+void EndFlashed(BoardState* state, double endS) {
+  state->ending = Ending::kExited;
+  state->exitStatus = 0;
+  state->endS = endS;
+  DecideVerdict(state, 600, "");
+}
+
 std::string Line(const BoardState& state, double now, int width = 200) {
   char line[LIVE_LINE_SIZE];
   FormatBoardLine(state, now, width, line, sizeof line);
@@ -88,10 +96,7 @@ TEST(LiveViewTest, TooManyBoardsForTheScreenScrollEndedOnesAbove) {
   static LiveView view;
   view.Begin(file, true, 80, 5, boards, 6);
   view.Refresh(3, true);
-  boards[0].ending = Ending::kExited;
-  boards[0].exitStatus = 0;
-  boards[0].endS = 3;
-  DecideVerdict(&boards[0], 600, "");
+  EndFlashed(&boards[0], 3);
   view.BoardEnded(0, 3);
   EXPECT_EQ(StreamText(file),
             "127.0.0.1:7000         connecting       1.0 s\x1b[K\n"
@@ -110,10 +115,7 @@ TEST(LiveViewTest, OffATerminalOneLinePerEndedBoard) {
   static LiveView view;
   view.Begin(file, false, 80, 24, boards, 2);
   view.Refresh(1, true);
-  boards[0].ending = Ending::kExited;
-  boards[0].exitStatus = 0;
-  boards[0].endS = 4;
-  DecideVerdict(&boards[0], 600, "");
+  EndFlashed(&boards[0], 4);
   view.BoardEnded(0, 4);
   EXPECT_EQ(StreamText(file), "127.0.0.1:7000         done             2.0 s  flashed\n");
   std::fclose(file);
