@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "driver/json_string.h"
+
 namespace {
 
 const char* EndingName(Ending ending) {
@@ -58,28 +60,6 @@ void FormatUtcTime(std::time_t time, char* text) {
   if (utc == nullptr || std::strftime(text, UTC_TIME_SIZE, "%Y-%m-%dT%H:%M:%SZ", utc) == 0) {
     std::snprintf(text, UTC_TIME_SIZE, "1970-01-01T00:00:00Z");
   }
-}
-
-void WriteJsonString(FILE* out, const char* text) {
-  std::fputc('"', out);
-  for (const char* p = text; *p != '\0'; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') {
-      std::fputc('\\', out);
-      std::fputc(c, out);
-    } else if (c == '\n') {
-      std::fputs("\\n", out);
-    } else if (c == '\r') {
-      std::fputs("\\r", out);
-    } else if (c == '\t') {
-      std::fputs("\\t", out);
-    } else if (c < 0x20 || c == 0x7F) {
-      std::fprintf(out, "\\u%04x", c);
-    } else {
-      std::fputc(c, out);
-    }
-  }
-  std::fputc('"', out);
 }
 
 void PrintResultTable(FILE* out, const BoardState* boards, int count) {

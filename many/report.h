@@ -41,10 +41,6 @@ void BoardLogName(const Board& board, const char* suffix, char* name);
 // Writes time as UTC "YYYY-MM-DDTHH:MM:SSZ" to text[0,UTC_TIME_SIZE).
 void FormatUtcTime(std::time_t time, char* text);
 
-// Writes text to out as a JSON string, quotes included: '"', '\' and
-// control bytes escaped, other bytes as they are.
-void WriteJsonString(FILE* out, const char* text);
-
 // Prints the table of boards[0,count) (board, exit status, verdict, time)
 // and a line of counts to out.
 void PrintResultTable(FILE* out, const BoardState* boards, int count);

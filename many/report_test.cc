@@ -36,12 +36,6 @@ BoardState Ended(const char* address, int port, Ending ending, int status, doubl
   return state;
 }
 
-TEST(ReportTest, JsonStringEscapes) {
-  FILE* file = std::tmpfile();
-  WriteJsonString(file, "a\"b\\c\n\r\t\x01\x7f/\xc3\xa4");
-  EXPECT_EQ(Captured(file), "\"a\\\"b\\\\c\\n\\r\\t\\u0001\\u007f/\xc3\xa4\"");
-}
-
 TEST(ReportTest, UtcTime) {
   char text[UTC_TIME_SIZE];
   FormatUtcTime(0, text);
