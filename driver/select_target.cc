@@ -42,7 +42,7 @@ int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port) {
   if (argc == 2 || argc == 3) {
     if (std::strlen(argv[1]) > static_cast<size_t>(ADDRESS_MAX_CHARS)) {
       PrintTooLong();
-      return 1;
+      return SELECT_REFUSED;
     }
     std::memcpy(address, argv[1], std::strlen(argv[1]) + 1);
     if (argc == 3) *port = std::atoi(argv[2]);
@@ -54,7 +54,7 @@ int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port) {
     const int len = ReadWord(input, address, ADDRESS_MAX_CHARS);
     if (len == kWordEnded) {
       std::printf("\nNo address entered: end of input\n");
-      return 1;
+      return SELECT_NO_INPUT;
     }
     if (len == kWordTooLong) {
       PrintTooLong();

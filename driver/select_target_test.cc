@@ -65,10 +65,10 @@ TEST(SelectTargetTest, Table) {
        6666,
        prompt + "Address too long: at most 20 characters\n" + prompt},
       // End of input: an orderly stop instead of an endless prompt.
-      {{"t"}, "", 1, "", 6666, prompt + "\nNo address entered: end of input\n"},
+      {{"t"}, "", 2, "", 6666, prompt + "\nNo address entered: end of input\n"},
       {{"t"},
        "1234 abcde\n",
-       1,
+       2,
        "abcde",
        6666,
        prompt + prompt + prompt + "\nNo address entered: end of input\n"},
