@@ -1,7 +1,8 @@
 // What the board answers: its application firmware until the tool hung up
 // after an acknowledged switch, its update loader from then on until the
-// board restarts behind the close command, and the image the loader takes. Knows nothing of sockets or faults in time: it hands each
-// reply to a ReplySink and is told whether the board answers at all.
+// board restarts behind the close command, and the image the loader takes.
+// Knows nothing of sockets or faults in time: it hands each reply to a
+// ReplySink and is told whether the board answers at all.
 #ifndef TCPFLASH_SIM_DEVICE_ANSWERS_H_
 #define TCPFLASH_SIM_DEVICE_ANSWERS_H_
 

@@ -160,7 +160,8 @@ int DeviceSim::Run() {
     SimLog(options_.log, "disconnect");
     if (options_.once && options_.untilBoot && restarted_) {
       endpoint_.Close();
-      SimLog(options_.log, "update complete: %lld image bytes, the restarted board answered",
+      SimLog(options_.log,
+             "update complete: %lld image bytes, the restarted board served a session",
              image_.bytes());
       return SIM_EXIT_UPDATED;
     }
@@ -180,8 +181,10 @@ int DeviceSim::Run() {
       SimLog(options_.log, "switch to loader, reporting mode %d", answers_.StartLoader());
       continue;
     }
-    // Plain --once ends behind the close command, before the board restarts.
-    if (answers_.TakeClose() && !(options_.once && !options_.untilBoot)) {
+    // The board restarts behind the close command; plain --once ends the run
+    // first (below), right after that session, as its users expect.
+    const bool endsAtClose = options_.once && !options_.untilBoot;
+    if (answers_.TakeClose() && !endsAtClose) {
       const int rebooted = Reboot();
       if (rebooted != 0) {
         endpoint_.Close();

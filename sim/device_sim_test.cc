@@ -504,14 +504,11 @@ std::string AppVersionText(TcpEndpoint& client) {
   uint8_t frame[COMMAND_FRAME_MAX_RAW];
   const int len = BuildCommandFrame(APP_VERSION, 0, frame);
   if (client.Send(frame, len) != 0) return "";
+  constexpr size_t kTextEnd = APP_VERSION_TEXT_AT + APP_VERSION_CHARS;
   const std::vector<Bytes> replies = ReadFrames(client, 2, 10000);
-  if (replies.size() < 2 ||
-      replies[1].size() < static_cast<size_t>(APP_VERSION_TEXT_AT + APP_VERSION_CHARS)) {
-    return "";
-  }
-  const Bytes& text = replies[1];
-  return std::string(text.begin() + APP_VERSION_TEXT_AT,
-                     text.begin() + APP_VERSION_TEXT_AT + APP_VERSION_CHARS);
+  if (replies.size() < 2 || replies[1].size() < kTextEnd) return "";
+  const Bytes& reply = replies[1];
+  return std::string(reply.begin() + APP_VERSION_TEXT_AT, reply.begin() + kTextEnd);
 }
 
 // Waits (bounded) until done() holds; returns whether it did.
