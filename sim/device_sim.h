@@ -71,9 +71,10 @@ class DeviceSim : private FrameSink, private ReplySink {
   int DropConnectionRequests();
   // The restart behind the close command: the port goes dark for good
   // (--no-boot), or refuses connections for --reboot-ms and then listens
-  // again with the application (or the loader) playing. Returns 0, also when
-  // the run expired meanwhile; SIM_EXIT_USAGE when the port could not be
-  // darkened or listened on again.
+  // again with the application (or the loader) playing; a port that cannot
+  // be listened on yet is tried again until the run expires. Returns 0, also
+  // when the run expired meanwhile; SIM_EXIT_USAGE when the port could not be
+  // darkened.
   int Reboot();
   // Listens on port again: on held when it holds the port (it is then
   // given to the endpoint), else on a new socket. Returns 0, or -1.
