@@ -109,8 +109,9 @@ class EventsTest(unittest.TestCase):
     def test_help_and_version_write_no_events(self):
         with workdir(b"x") as path:
             for option in ("--help", "--version"):
-                status, events = run_with_events([option], b"", path)
-                self.assertEqual((status, events), (0, []))
+                out, status = run_tool(["--events", "events.jsonl", option], cwd=path)
+                self.assertEqual(status, 0)
+                self.assertFalse(os.path.exists(os.path.join(path, "events.jsonl")))
 
 
 def run_with_events(args, stdin, cwd, check_target=True):
@@ -119,13 +120,16 @@ def run_with_events(args, stdin, cwd, check_target=True):
     events_path = os.path.join(cwd, "events.jsonl")
     args = ["--events", events_path] + [str(a) for a in args]
     if check_target:
-        _, status = run_tool(args, stdin=stdin, cwd=cwd)
+        out, status = run_tool(args, stdin=stdin, cwd=cwd)
     else:
         proc = subprocess.run(harness._command(harness._config.tool, args), input=stdin, cwd=cwd,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=harness.RUN_TIMEOUT_S)
-        status = harness.exit_status(proc.returncode)
-    return status, read_events(events_path)
+        out, status = proc.stdout + proc.stderr, harness.exit_status(proc.returncode)
+    events = read_events(events_path)
+    if not events:
+        raise AssertionError("no events; status %d, output %r" % (status, out))
+    return status, events
 
 
 if __name__ == "__main__":
