@@ -35,6 +35,15 @@ void ExitText(const BoardState& b, char* text, size_t size) {
   }
 }
 
+// Writes a version text the board reported as a JSON string, null when none.
+void WriteVersion(FILE* out, const VersionText& version) {
+  if (version.length < 0) {
+    std::fputs("null", out);
+  } else {
+    WriteJsonString(out, version.bytes, static_cast<size_t>(version.length));
+  }
+}
+
 }  // namespace
 
 RunCounts CountOutcomes(const BoardState* boards, int count) {
@@ -115,7 +124,24 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
     }
     std::fprintf(out, ", \"ending\": \"%s\", \"verdict\": ", EndingName(b.ending));
     WriteJsonString(out, b.verdict);
-    std::fprintf(out, ", \"phase\": \"%s\", \"seconds\": ", PhaseName(b.phase));
+    std::fprintf(out, ", \"phase\": \"%s\", \"failure\": ", PhaseName(b.phase));
+    const char* failure = RunFailureName(b.failure);
+    if (failure != nullptr) {
+      WriteJsonString(out, failure);
+    } else {
+      std::fputs("null", out);
+    }
+    std::fputs(", \"percent_sent\": ", out);
+    if (b.percent >= 0) {
+      std::fprintf(out, "%d", b.percent);
+    } else {
+      std::fputs("null", out);
+    }
+    std::fputs(", \"application_version\": ", out);
+    WriteVersion(out, b.applicationVersion);
+    std::fputs(", \"loader_version\": ", out);
+    WriteVersion(out, b.loaderVersion);
+    std::fputs(", \"seconds\": ", out);
     if (b.ending != Ending::kNotStarted && b.ending != Ending::kNone) {
       std::fprintf(out, "%.3f", b.endS - b.startS);
     } else {
@@ -125,6 +151,13 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
     BoardLogName(b.board, ".log", log);
     std::fputs(", \"log\": ", out);
     if (b.logCreated) {
+      std::fprintf(out, "\"%s\"", log);
+    } else {
+      std::fputs("null", out);
+    }
+    BoardLogName(b.board, ".events.jsonl", log);
+    std::fputs(", \"events_log\": ", out);
+    if (b.eventsLogged) {
       std::fprintf(out, "\"%s\"", log);
     } else {
       std::fputs("null", out);

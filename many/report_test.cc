@@ -16,8 +16,22 @@ std::string Captured(FILE* file) {
   return text;
 }
 
+// Takes the event lines of events[0,size) into state.
+void TakeEvents(BoardState* state, const char* events) {
+  class Sink final : public EventSink {
+   public:
+    explicit Sink(BoardState* state) : state_(state) {}
+    void OnEvent(const char*, int, const EventLine& event) override { TakeEvent(state_, event); }
+    void OnOtherText(const char*, int) override {}
+
+   private:
+    BoardState* state_;
+  } sink(state);
+  state->events.Take(events, static_cast<int>(std::strlen(events)), &sink);
+}
+
 BoardState Ended(const char* address, int port, Ending ending, int status, double seconds,
-                 const char* transcript) {
+                 const char* events) {
   BoardState state;
   Board board;
   std::snprintf(board.address, sizeof board.address, "%s", address);
@@ -26,8 +40,9 @@ BoardState Ended(const char* address, int port, Ending ending, int status, doubl
   if (ending != Ending::kNotStarted) {
     state.phase = Phase::kConnecting;
     state.logCreated = true;
+    state.eventsLogged = true;
   }
-  WatchTranscript(&state, transcript, static_cast<int>(std::strlen(transcript)));
+  TakeEvents(&state, events);
   state.ending = ending;
   state.exitStatus = status;
   state.startS = 1.0;
@@ -58,8 +73,20 @@ TEST(ReportTest, LogNamesHaveNoColon) {
 }
 
 const BoardState kBoards[] = {
-    Ended("127.0.0.1", 7000, Ending::kExited, 0, 2.25, "s init ok\nClose ok\n"),
-    Ended("127.0.0.1", 7001, Ending::kExited, 255, 0.5, "s init ok\nNo Device found\r\n"),
+    Ended("127.0.0.1", 7000, Ending::kExited, 0, 2.25,
+          "{\"event\":\"connected\",\"attempt\":1}\n"
+          "{\"event\":\"version\",\"of\":\"application\",\"text\":\"SIM01\"}\n"
+          // A loader version text with quotes, a backslash, a NUL, a line end
+          // and bytes above 0x7F.
+          "{\"event\":\"version\",\"of\":\"loader\",\"text\":"
+          "\"Close ok \\\"L\\\\1\\u0000\\r\\n\\u00e9\\u00ff\"}\n"
+          "{\"event\":\"phase\",\"phase\":\"sending\"}\n"
+          "{\"event\":\"progress\",\"sent\":3,\"total\":3}\n"
+          "{\"event\":\"phase\",\"phase\":\"closing\"}\n"
+          "{\"event\":\"result\",\"status\":0,\"flashed\":true,\"failure\":null}\n"),
+    Ended("127.0.0.1", 7001, Ending::kExited, 255, 0.5,
+          "{\"event\":\"connected\",\"attempt\":1}\n"
+          "{\"event\":\"result\",\"status\":-1,\"flashed\":false,\"failure\":\"no-device\"}\n"),
     Ended("10.0.0.9", 6666, Ending::kNotStarted, -1, 0, ""),
 };
 
@@ -106,16 +133,22 @@ TEST(ReportTest, JsonReportHoldsTheSameFacts) {
       "  \"boards\": [\n"
       "    {\"board\": \"127.0.0.1:7000\", \"address\": \"127.0.0.1\", \"port\": 7000, "
       "\"flashed\": true, \"exit_status\": 0, \"ending\": \"exited\", \"verdict\": \"flashed\", "
-      "\"phase\": \"closing\", \"seconds\": 2.250, \"log\": \"127.0.0.1_7000.log\", "
-      "\"stderr_log\": null},\n"
+      "\"phase\": \"closing\", \"failure\": null, \"percent_sent\": 100, "
+      "\"application_version\": \"SIM01\", "
+      "\"loader_version\": \"Close ok \\\"L\\\\1\\u0000\\r\\n\\u00e9\\u00ff\", "
+      "\"seconds\": 2.250, \"log\": \"127.0.0.1_7000.log\", "
+      "\"events_log\": \"127.0.0.1_7000.events.jsonl\", \"stderr_log\": null},\n"
       "    {\"board\": \"127.0.0.1:7001\", \"address\": \"127.0.0.1\", \"port\": 7001, "
       "\"flashed\": false, \"exit_status\": 255, \"ending\": \"exited\", \"verdict\": "
-      "\"failed: no device answered (while connected)\", \"phase\": \"connected\", \"seconds\": "
-      "0.500, \"log\": \"127.0.0.1_7001.log\", \"stderr_log\": null},\n"
+      "\"failed: no device answered (while connected)\", \"phase\": \"connected\", "
+      "\"failure\": \"no-device\", \"percent_sent\": null, \"application_version\": null, "
+      "\"loader_version\": null, \"seconds\": 0.500, \"log\": \"127.0.0.1_7001.log\", "
+      "\"events_log\": \"127.0.0.1_7001.events.jsonl\", \"stderr_log\": null},\n"
       "    {\"board\": \"10.0.0.9:6666\", \"address\": \"10.0.0.9\", \"port\": 6666, "
       "\"flashed\": false, \"exit_status\": null, \"ending\": \"not started\", \"verdict\": "
-      "\"not started: the run was stopped first\", \"phase\": \"waiting\", \"seconds\": null, "
-      "\"log\": null, \"stderr_log\": null}\n"
+      "\"not started: the run was stopped first\", \"phase\": \"waiting\", \"failure\": null, "
+      "\"percent_sent\": null, \"application_version\": null, \"loader_version\": null, "
+      "\"seconds\": null, \"log\": null, \"events_log\": null, \"stderr_log\": null}\n"
       "  ]\n"
       "}\n");
 }

@@ -34,6 +34,31 @@ class Runner : public ChildEvents {
   void Start(int index);
   void Stop(int index, Ending why);
   void Finish(int index, const char* detail);
+  // Appends data[0,size) to the board's log *file, made as path suffix on
+  // first use; *made tells that it was.
+  void AppendLog(int index, const char* suffix, FILE** file, bool* made, const char* data,
+                 int size);
+
+  // Hands one board's event lines and other error text to its logs and state.
+  class BoardSink final : public EventSink {
+   public:
+    BoardSink(Runner* runner, int index) : runner_(runner), index_(index) {}
+    void OnEvent(const char* line, int length, const EventLine& event) override {
+      BoardState& b = runner_->boards_[index_];
+      runner_->AppendLog(index_, ".events.jsonl", &runner_->eventLogs_[index_], &b.eventsLogged,
+                         line, length);
+      TakeEvent(&b, event);
+    }
+    void OnOtherText(const char* data, int length) override {
+      BoardState& b = runner_->boards_[index_];
+      runner_->AppendLog(index_, ".stderr.log", &runner_->errorLogs_[index_], &b.stderrLogged, data,
+                         length);
+    }
+
+   private:
+    Runner* runner_;
+    int index_;
+  };
 
   const RunSettings& settings_;
   BoardState* boards_;
@@ -41,6 +66,7 @@ class Runner : public ChildEvents {
   LiveView* view_;
   std::chrono::steady_clock::time_point begin_ = std::chrono::steady_clock::now();
   FILE* logs_[MAX_BOARDS] = {};
+  FILE* eventLogs_[MAX_BOARDS] = {};
   FILE* errorLogs_[MAX_BOARDS] = {};
   // Why a board's process was killed: kTimedOut or kStopped; kNone if not.
   Ending killed_[MAX_BOARDS] = {};
@@ -68,11 +94,12 @@ void Runner::Start(int index) {
   b.logCreated = true;
   char port[8];
   std::snprintf(port, sizeof port, "%d", b.board.port);
+  // Events on its standard error: the progress display is off then.
   const char* argv[] = {settings_.toolPath,
                         "--image",
                         settings_.imagePath,
-                        "--progress",
-                        "on",
+                        "--events",
+                        "-",
                         b.board.address,
                         port,
                         nullptr};
@@ -95,41 +122,48 @@ void Runner::Finish(int index, const char* detail) {
   BoardState& b = boards_[index];
   b.endS = Now();
   if (logs_[index] != nullptr) std::fclose(logs_[index]);
+  if (eventLogs_[index] != nullptr) std::fclose(eventLogs_[index]);
   if (errorLogs_[index] != nullptr) std::fclose(errorLogs_[index]);
   logs_[index] = nullptr;
+  eventLogs_[index] = nullptr;
   errorLogs_[index] = nullptr;
   DecideVerdict(&b, settings_.boardTimeoutS, detail);
   view_->BoardEnded(index, b.endS);
 }
 
+void Runner::AppendLog(int index, const char* suffix, FILE** file, bool* made, const char* data,
+                       int size) {
+  if (!*made) {
+    char path[kLogPathSize];
+    LogPath(index, suffix, path);
+    *file = CreateLogFile(path);
+    *made = *file != nullptr;
+  }
+  // As it arrives: a log must show how far a board got even if we die.
+  if (*file != nullptr) {
+    std::fwrite(data, 1, static_cast<size_t>(size), *file);
+    std::fflush(*file);
+  }
+}
+
 void Runner::OnOutput(int slot, ChildStream stream, const char* data, int size) {
-  BoardState& b = boards_[slot];
-  const size_t bytes = static_cast<size_t>(size);
   if (stream == ChildStream::kOutput) {
-    // As it arrives: a log must show how far a board got even if we die.
+    // The transcript is only kept: what a board prints must not steer us.
     if (logs_[slot] != nullptr) {
-      std::fwrite(data, 1, bytes, logs_[slot]);
+      std::fwrite(data, 1, static_cast<size_t>(size), logs_[slot]);
       std::fflush(logs_[slot]);
     }
-    WatchTranscript(&b, data, size);
     return;
   }
-  if (!b.stderrLogged) {
-    char path[kLogPathSize];
-    LogPath(slot, ".stderr.log", path);
-    errorLogs_[slot] = CreateLogFile(path);
-    b.stderrLogged = errorLogs_[slot] != nullptr;
-  }
-  if (errorLogs_[slot] != nullptr) {
-    std::fwrite(data, 1, bytes, errorLogs_[slot]);
-    std::fflush(errorLogs_[slot]);
-  }
-  WatchErrorStream(&b, data, size);
+  BoardSink sink(this, slot);
+  boards_[slot].events.Take(data, size, &sink);
 }
 
 void Runner::OnEnd(int slot, const ChildEnd& end) {
   BoardState& b = boards_[slot];
   --running_;
+  BoardSink sink(this, slot);
+  b.events.Finish(&sink);
   char detail[48] = "";
   if (killed_[slot] != Ending::kNone) {
     b.ending = killed_[slot];

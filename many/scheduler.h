@@ -15,9 +15,11 @@ struct RunSettings {
 
 // Flashes boards[0,count) (each set up by InitBoardState) in order, starting
 // a board's tcpflash whenever fewer than settings.jobs run, and keeps
-// boards[] and view up to date. Each board's standard output goes unchanged
-// to "<logDir>/<address>_<port>.log" as it arrives, its standard error (if
-// any) to "<address>_<port>.stderr.log". After the first stop request no
+// boards[] and view up to date. Each board's tcpflash runs with "--events -":
+// its standard output goes unchanged to "<logDir>/<address>_<port>.log" as
+// it arrives, the event lines of its standard error to
+// "<address>_<port>.events.jsonl" (and into boards[]), any other text there
+// to "<address>_<port>.stderr.log". After the first stop request no
 // board is started any more; after the second the running ones are stopped.
 // On return every board has its ending and verdict. Returns true when the
 // run was stopped by request.
