@@ -20,6 +20,7 @@ constexpr struct {
     {RunFailure::kNotLoader, "not-loader"},
     {RunFailure::kWrite, "write"},
     {RunFailure::kImageChanged, "image-changed"},
+    {RunFailure::kImageUnreadable, "image-unreadable"},
     {RunFailure::kNoState, "no-state"},
     {RunFailure::kNotOrdered, "not-ordered"},
     {RunFailure::kImageMismatch, "image-mismatch"},

@@ -30,6 +30,7 @@ enum class RunFailure {
   kNotLoader,          // after the switch the board is not in its update loader
   kWrite,              // a data frame was not sent
   kImageChanged,       // the image file changed while it was sent
+  kImageUnreadable,    // the image file could not be read while it was sent
   kNoState,            // no state reply while waiting for ready
   kNotOrdered,         // a step that flashing needs could not be sent
   kImageMismatch,      // the image does not hash to the expected SHA-256

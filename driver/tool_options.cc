@@ -13,7 +13,8 @@
 namespace {
 
 constexpr const char* kUsageLine =
-    "usage: tcpflash [--image FILE] [--progress auto|on|off] [address [port]]\n";
+    "usage: tcpflash [--image FILE] [--progress auto|on|off] [--events FILE]\n"
+    "                [address [port]]\n";
 
 bool IsOption(const char* arg) {
   if (std::strcmp(arg, "/?") == 0) return true;
@@ -67,6 +68,9 @@ int ParseToolOptions(int argc, char** argv, ToolOptions* options) {
     } else if (std::strcmp(arg, "--image") == 0) {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return Refuse("missing value for", arg);
       options->imagePath = argv[++i];
+    } else if (std::strcmp(arg, "--events") == 0) {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return Refuse("missing value for", arg);
+      options->eventsPath = argv[++i];
     } else if (std::strcmp(arg, "--progress") == 0) {
       if (i + 1 >= argc) return Refuse("missing value for", arg);
       const char* value = argv[++i];
@@ -96,6 +100,9 @@ void PrintToolUsage(FILE* out) {
       "                     sent unchanged\n"
       "  --progress MODE    progress line on standard error: auto (when it is a\n"
       "                     terminal), on or off (default auto)\n"
+      "  --events FILE      write the run's events to FILE as JSON Lines, each\n"
+      "                     line as it happens; - is standard error (the\n"
+      "                     progress line is then off)\n"
       "  -h, --help, /?     this text\n"
       "  --version          the program's version\n"
       "\n"
@@ -107,8 +114,14 @@ void PrintToolUsage(FILE* out) {
       out);
 }
 
-void PrintToolVersion(FILE* out) {
-  const char* revision = TCPFLASH_REVISION;
-  std::fprintf(out, "tcpflash %s%s%s%s\n", TCPFLASH_VERSION, revision[0] != '\0' ? " (" : "",
-               revision, revision[0] != '\0' ? ")" : "");
+const char* ToolVersionText() {
+  static char text[96];
+  if (text[0] == '\0') {
+    const char* revision = TCPFLASH_REVISION;
+    std::snprintf(text, sizeof text, "%s%s%s%s", TCPFLASH_VERSION, revision[0] != '\0' ? " (" : "",
+                  revision, revision[0] != '\0' ? ")" : "");
+  }
+  return text;
 }
+
+void PrintToolVersion(FILE* out) { std::fprintf(out, "tcpflash %s\n", ToolVersionText()); }

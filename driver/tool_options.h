@@ -15,6 +15,9 @@ constexpr int POSITIONAL_KEPT = 4;
 
 struct ToolOptions {
   const char* imagePath = IMAGE_FILE_NAME;
+  // Where the event stream goes: a path, "-" for standard error, or null for
+  // no events.
+  const char* eventsPath = nullptr;
   ProgressMode progress = ProgressMode::kAuto;
   bool help = false;
   bool version = false;
@@ -33,8 +36,11 @@ int ParseToolOptions(int argc, char** argv, ToolOptions* options);
 // Prints the usage text (options, exit statuses, the image file) to out.
 void PrintToolUsage(FILE* out);
 
-// Prints the program's version and, when the build knew it, the source
-// revision to out.
+// The program's version and, when the build knew it, the source revision:
+// "0.8.0 (1a2b3c4)".
+const char* ToolVersionText();
+
+// Prints "tcpflash <ToolVersionText()>" to out.
 void PrintToolVersion(FILE* out);
 
 #endif  // TCPFLASH_DRIVER_TOOL_OPTIONS_H_

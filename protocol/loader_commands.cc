@@ -57,7 +57,7 @@ int SendLoaderCommand(TcpEndpoint& endpoint, uint8_t command) {
   return endpoint.Send(frame, len);
 }
 
-int RequestLoaderVersion(TcpEndpoint& endpoint) {
+int RequestLoaderVersion(TcpEndpoint& endpoint, VersionText* version) {
   if (SendLoaderCommand(endpoint, LOADER_VERSION) != 0) {
     std::printf("Socket Write Error\n");
     return -1;
@@ -67,6 +67,7 @@ int RequestLoaderVersion(TcpEndpoint& endpoint) {
   if (n <= 0) return -1;
   std::printf("\r\nUpdateloader Version received: ");
   PrintVersionText(reply + LOADER_VERSION_TEXT_AT, n - LOADER_VERSION_TEXT_AT);
+  KeepVersionText(reply + LOADER_VERSION_TEXT_AT, n - LOADER_VERSION_TEXT_AT, version);
   return 0;
 }
 
@@ -87,9 +88,9 @@ int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size, TransferOb
     if (unreadable || changed) {
       if (observer != nullptr) observer->TransferWillPrint();
       std::fputs(unreadable ? "Image read error\n" : "Image changed during the transfer\n", stdout);
-      return -1;
+      return unreadable ? TRANSFER_UNREADABLE : TRANSFER_CHANGED;
     }
-    if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return -1;
+    if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return TRANSFER_NOT_SENT;
     if (observer != nullptr) observer->TransferAdvanced(size - left + static_cast<long long>(n));
     if (last) return 0;
   }
@@ -120,15 +121,16 @@ int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
   }
 }
 
-void ResetDevice(TcpEndpoint& endpoint) {
-  if (SendLoaderCommand(endpoint, LOADER_DEVICE_RESET) != 0) return;
+int ResetDevice(TcpEndpoint& endpoint) {
+  if (SendLoaderCommand(endpoint, LOADER_DEVICE_RESET) != 0) return -1;
   uint8_t reply[REPLY_BUFFER_SIZE];
   const int n = ReadReply(endpoint, reply);
   std::printf("Ack Frame received: %d\r\n", n);
   PrintHexBytes(reply, n);
   if (IsAcknowledgement(reply, n)) {
     std::printf(" Restarting Device ok\r\n");
-  } else {
-    std::printf(" Error Restarting Device\r\n");
+    return 0;
   }
+  std::printf(" Error Restarting Device\r\n");
+  return -2;
 }

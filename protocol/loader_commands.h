@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "protocol/reply.h"
 #include "protocol/wire_format.h"
 
 class TcpEndpoint;
@@ -28,9 +29,10 @@ const uint8_t* FixedLoaderFrame(uint8_t command, int* len);
 // DATA_FRAME_MAX bytes; 0 <= n <= IMAGE_BLOCK_SIZE. Returns its length.
 int BuildDataFrame(const uint8_t* block, int n, uint8_t* frame);
 
-// Reads and prints the loader's version. Returns 0, or -1 when the request
-// could not be sent ("Socket Write Error\n") or no reply came.
-int RequestLoaderVersion(TcpEndpoint& endpoint);
+// Reads and prints the loader's version and, when version is not null, keeps
+// it there. Returns 0, or -1 (version then untouched) when the request could
+// not be sent ("Socket Write Error\n") or no reply came.
+int RequestLoaderVersion(TcpEndpoint& endpoint, VersionText* version = nullptr);
 
 // Sends command's fixed frame; reads nothing. Returns 0 sent, -1 not sent
 // (or no fixed frame for command).
@@ -58,9 +60,13 @@ class TransferObserver {
 // it. The stream must end exactly there: a file that was cut or grew since
 // its size was taken is torn, and its last frame never goes out. observer,
 // when not null, hears of every frame sent and of every message before it is
-// printed. Returns 0 when all went out; -1 as soon as a frame could not be
-// sent, or after "Image read error\n" (the file cannot be read) or "Image
-// changed during the transfer\n".
+// printed. Returns 0 when all went out; TRANSFER_NOT_SENT as soon as a frame
+// could not be sent; TRANSFER_UNREADABLE after "Image read error\n" (the
+// file cannot be read); TRANSFER_CHANGED after "Image changed during the
+// transfer\n".
+constexpr int TRANSFER_NOT_SENT = -1;
+constexpr int TRANSFER_UNREADABLE = -2;
+constexpr int TRANSFER_CHANGED = -3;
 int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size,
                   TransferObserver* observer = nullptr);
 
@@ -73,6 +79,7 @@ int StateReplyReady(const uint8_t* reply, int n);
 int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs = READY_SILENCE_LIMIT_MS);
 
 // Sends the reset command and prints whether the device confirmed it.
-void ResetDevice(TcpEndpoint& endpoint);
+// Returns 0 confirmed, -1 not sent (nothing printed), -2 not confirmed.
+int ResetDevice(TcpEndpoint& endpoint);
 
 #endif  // TCPFLASH_PROTOCOL_LOADER_COMMANDS_H_
