@@ -103,7 +103,8 @@ void TakeEvent(BoardState* state, const EventLine& event) {
   int length = 0;
   long long number = 0;
   if (event.StringIs("event", "connected")) {
-    if (event.GetInteger("attempt", &number) && number == 1) Advance(state, Phase::kConnected);
+    // The reconnect after the switch is one too: the phase is past it then.
+    Advance(state, Phase::kConnected);
   } else if (event.StringIs("event", "mode")) {
     if (event.GetInteger("mode", &number) && number >= 0 && number <= 255) {
       state->mode = static_cast<int>(number);
@@ -174,6 +175,8 @@ const char* FailureText(RunFailure failure) {
       return "image transfer broke off";
     case RunFailure::kImageChanged:
       return "image changed while it was sent";
+    case RunFailure::kImageUnreadable:
+      return "image could not be read while it was sent";
     case RunFailure::kNoState:
       return "no ready report from the board";
     case RunFailure::kNotOrdered:

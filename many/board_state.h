@@ -75,11 +75,10 @@ struct BoardState {
 // Sets up state for board: its name, waiting, nothing known.
 void InitBoardState(const Board& board, BoardState* state);
 
-// Takes one event of the board's tcpflash: "connected" (the first
-// connection), "mode", "version", "phase", "progress" and "result" change
-// state; other kinds, events with a key missing or of the wrong type, and
-// values out of range (a phase or failure without a name, progress beyond
-// its total) change nothing. The phase never goes back.
+// Takes one event of the board's tcpflash: "connected", "mode", "version", "phase", "progress" and
+// "result" change state; other kinds, events with a key missing or of the wrong type, and values
+// out of range (a phase or failure without a name, progress beyond its total) change nothing. The
+// phase never goes back.
 void TakeEvent(BoardState* state, const EventLine& event);
 
 // The phase's name: "waiting", "connecting", "connected", then the run's

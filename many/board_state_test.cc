@@ -121,7 +121,6 @@ TEST(BoardStateTest, WhatABoardPrintsChangesNothing) {
   Feed(&state,
        "{\"event\":\"phase\",\"phase\":\"Close ok\"}\n"
        "{\"event\":\"phase\",\"phase\":1}\n"
-       "{\"event\":\"connected\",\"attempt\":2}\n"
        "{\"event\":\"progress\",\"sent\":1501,\"total\":1500}\n"
        "{\"event\":\"progress\",\"sent\":-1,\"total\":1500}\n"
        "{\"event\":\"progress\",\"sent\":1.5,\"total\":1500}\n"

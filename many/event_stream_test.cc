@@ -50,10 +50,11 @@ TEST(EventStreamTest, EventLinesAndOtherTextInAnyPieces) {
     Feed(&stream, bytes, piece, &sink);
     EXPECT_EQ(sink.events, (std::vector<std::string>{start, progress}));
     EXPECT_EQ(sink.kinds, (std::vector<std::string>{"start", "progress"}));
-    EXPECT_EQ(sink.other, usage + noEvent);
+    const std::string other = usage + noEvent;
+    EXPECT_EQ(sink.other, other);
     // An unended line at the end of the stream is never an event.
     stream.Finish(&sink);
-    EXPECT_EQ(sink.other, usage + noEvent + cut);
+    EXPECT_EQ(sink.other, other + cut);
     EXPECT_EQ(sink.events.size(), 2u);
   }
 }

@@ -29,7 +29,6 @@ constexpr StepCommand kStepCommands[] = {
 };
 
 constexpr char kAppVersionText[] = "SIM01";
-constexpr char kLoaderVersionText[] = "SIM-LOADER 1.0";
 constexpr uint8_t kStatusRefused = 0x01;
 constexpr uint8_t kStateBusy = 0x01;
 constexpr uint8_t kStateReady = 0x00;
@@ -92,7 +91,7 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
       if (!refused && answers) switchPending_ = true;
       break;
     case Step::kLoaderVersion:
-      len = BuildLoaderVersionReply(kLoaderVersionText, reply);
+      len = BuildLoaderVersionReply(options_.loaderVersion, reply);
       break;
     case Step::kResetFlashdata:
       image_.Restart();

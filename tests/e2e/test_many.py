@@ -37,10 +37,11 @@ class Tray:
     """Simulators with faults of choice, each in a directory of its own, and a
     working directory for tcpflash-many holding the image."""
 
-    def __init__(self, stack, faults, extra=()):
+    def __init__(self, stack, faults, extra=(), image=IMAGE):
         self.dir = stack.enter_context(tempfile.TemporaryDirectory(prefix="tcpflash-many-"))
+        self.image = image
         with open(os.path.join(self.dir, IMAGE_NAME), "wb") as f:
-            f.write(IMAGE)
+            f.write(image)
         self.sims, self.received = [], []
         for i, fault in enumerate(faults):
             received = os.path.join(self.dir, "received-%d.bin" % i)
@@ -61,9 +62,14 @@ class Tray:
         with open(self.path(name), "rb") as f:
             return json.loads(f.read().decode("utf-8"))
 
-    def log(self, i, folder="logs"):
-        with open(self.path(folder, "127.0.0.1_%d.log" % self.sims[i].port), "rb") as f:
+    def log(self, i, folder="logs", suffix=".log"):
+        with open(self.path(folder, "127.0.0.1_%d%s" % (self.sims[i].port, suffix)), "rb") as f:
             return f.read()
+
+    def events(self, i, folder="logs"):
+        """The board's events, each line read by a strict JSON parser."""
+        lines = self.log(i, folder, ".events.jsonl").decode("utf-8").splitlines()
+        return [json.loads(line) for line in lines]
 
 
 def native_only(why):
@@ -85,14 +91,24 @@ class ManyTest(unittest.TestCase):
         self.assertRegex(report["ended"], stamp)
         self.assertLessEqual(report["started"], report["ended"])
 
-    def check_flashed(self, tray, i, report, folder="logs"):
+    def check_flashed(self, tray, i, report, folder="logs",
+                      loader_version=harness.SIM_LOADER_VERSION):
         board = tray.boards()[i]
         entry = by_board(report)[board]
         self.assertTrue(entry["flashed"], entry)
         self.assertEqual(entry["exit_status"], 0)
         self.assertEqual(entry["verdict"], "flashed")
-        self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port))
-        self.assertTrue(tray.received_image(i) == IMAGE, "image of %s arrived changed" % board)
+        self.assertEqual((entry["failure"], entry["percent_sent"],
+                          entry["application_version"]), (None, 100, None))
+        self.assertEqual(entry["events_log"], "127.0.0.1_%d.events.jsonl" % tray.sims[i].port)
+        self.assertIsNone(entry["stderr_log"])
+        events = tray.events(i, folder)
+        self.assertEqual((events[0]["event"], events[-1]["event"]), ("start", "result"))
+        self.assertEqual((events[-1]["status"], events[-1]["flashed"]), (0, True))
+        if loader_version == harness.SIM_LOADER_VERSION:
+            self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port))
+        self.assertEqual(entry["loader_version"], loader_version)
+        self.assertTrue(tray.received_image(i) == tray.image, "image of %s arrived changed" % board)
         _, sim_status = tray.sims[i].wait()
         self.assertEqual(sim_status, 0)
 
@@ -125,11 +141,12 @@ class ManyTest(unittest.TestCase):
                     if i == refusing:
                         self.assertEqual(entry["verdict"],
                                          "failed: no device answered (while connected)")
+                        self.assertEqual(entry["failure"], "no-device")
                         self.assertTrue(tray.log(i).endswith(b"No Device found\r\n"))
                     elif i == hanging_up:
-                        # The share sent shows once tcpflash drew its progress line.
-                        self.assertRegex(entry["verdict"], r"^failed: image transfer broke off "
-                                         r"\(while sending(, \d+% sent)?\)$")
+                        self.assertEqual(entry["verdict"], "failed: image transfer broke off "
+                                         "(while sending, %d%% sent)" % entry["percent_sent"])
+                        self.assertEqual(entry["failure"], "write")
                         self.assertIn(b"Transfering image..Write err\n", tray.log(i))
                         self.assertEqual(entry["phase"], "sending")
                         received = tray.received_image(i)
@@ -201,8 +218,11 @@ class ManyTest(unittest.TestCase):
             self.check_flashed(tray, 0, report)
             self.check_flashed(tray, 2, report)
             failed = by_board(report)[boards[1]]
-            self.assertEqual((failed["exit_status"], failed["verdict"]),
-                             (255, "failed: no device answered (while connected)"))
+            self.assertEqual((failed["exit_status"], failed["verdict"], failed["failure"]),
+                             (255, "failed: no device answered (while connected)", "no-device"))
+            self.assertEqual((failed["percent_sent"], failed["application_version"],
+                              failed["loader_version"]), (None, None, None))
+            self.assertEqual(tray.events(1)[-1]["failure"], "no-device")
             self.assertEqual(failed["log"], "127.0.0.1_%d.log" % tray.sims[1].port)
             self.assertTrue(tray.log(1).endswith(console_text("No Device found\r\n")))
             self.assertIn(console_text("3 boards: 2 flashed, 1 failed, 0 not started\n"), out)
@@ -292,7 +312,9 @@ class ManyTest(unittest.TestCase):
     def test_live_lines_on_a_terminal(self):
         native_only("a pseudo terminal is a native affair")
         with contextlib.ExitStack() as stack:
-            tray = Tray(stack, [(), ()])
+            # A link of 2 MB/s: the image takes seconds beyond what the
+            # connection buffers, and the share sent grows on the screen.
+            tray = Tray(stack, [(), ()], extra=("--link-kbps", "2000"))
             master, slave = pty.openpty()
             chunks = []
 
@@ -323,9 +345,61 @@ class ManyTest(unittest.TestCase):
             self.assertGreaterEqual(screen.count("\r\x1b[3A"), 2)
             for board in tray.boards():
                 self.assertRegex(screen, r"%s +connecting" % re.escape(board))
+                shares = [int(p) for p in re.findall(r"%s +sending (\d+)%%" % re.escape(board),
+                                                     screen)]
+                self.assertTrue(any(1 <= p <= 99 for p in shares), shares)
+                self.assertEqual(shares, sorted(shares))
                 self.assertRegex(screen, r"%s +done +\d+\.\d s  flashed\x1b\[K" % re.escape(board))
             self.assertIn("2 boards: 2 flashed, 0 failed, 0 running, 0 waiting", screen)
             self.assertIn("2 boards: 2 flashed, 0 failed, 0 not started", screen)
+
+    def test_a_board_that_stops_taking_the_image_tells_the_share_it_took(self):
+        native_only("the Windows build runs the small tray")
+        # Far more than the connection buffers: the hang-up at frame 20000
+        # (15 MB) comes while tcpflash still sends.
+        image = big_image(32 * 1024 * 1024 + 5)
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [("--hangup-at", "data:20000")], image=image)
+            out, err, status = run_many(["--image", IMAGE_NAME, "--log-dir", "logs"] +
+                                        tray.boards(), cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            entry = tray.report()["boards"][0]
+            received = tray.received_image(0)
+            self.assertTrue(0 < len(received) < len(image))
+            share = entry["percent_sent"]
+            # tcpflash counts what it handed to the connection: what the board
+            # took and what the buffers held when it hung up.
+            self.assertIsInstance(share, int)
+            self.assertGreaterEqual(share, len(received) * 100 // len(image))
+            self.assertLess(share, 100)
+            self.assertEqual((entry["verdict"], entry["failure"], entry["exit_status"]),
+                             ("failed: image transfer broke off (while sending, %d%% sent)"
+                              % share, "write", 255))
+            progress = [e for e in tray.events(0) if e["event"] == "progress"]
+            self.assertEqual(share, progress[-1]["sent"] * 100 // progress[-1]["total"])
+            self.assertIn(console_text(" failed: image transfer broke off (while sending, %d%% "
+                                       "sent)" % share), out)
+
+    def test_what_a_board_reports_cannot_steer_the_verdict(self):
+        # Also under Wine: the events arrive with Windows line ends there.
+        # The loader's version text holds what tcpflash prints when things
+        # fail or move on, quotes, a backslash, line ends and bytes above
+        # 0x7F, stuffing bytes included.
+        text = b'Write err\r\nClose ok\nNo Device found"\\\x80\xe9\xfd\xfe\xff'
+        escaped = "".join("\\x%02x" % b if b < 0x20 or b > 0x7E or b == 0x5C else chr(b)
+                          for b in text)
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()], extra=("--loader-version", escaped))
+            out, err, status = run_many(["--image", IMAGE_NAME, "--log-dir", "logs"] +
+                                        tray.boards(), cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 0, out + err)
+            self.assertIn(b"Write err", tray.log(0))  # as tcpflash printed it
+            # json.loads is strict: the whole report must be valid JSON.
+            report = tray.report()
+            self.check_flashed(tray, 0, report, loader_version=text.decode("latin-1"))
+            self.assertEqual(report["boards"][0]["phase"], "closing")
+            versions = [e["text"] for e in tray.events(0) if e["event"] == "version"]
+            self.assertEqual(versions, [text.decode("latin-1")])
 
 
 if __name__ == "__main__":
