@@ -45,18 +45,6 @@ void Advance(BoardState* state, Phase phase) {
   if (phase > state->phase) state->phase = phase;
 }
 
-void TakeVersion(BoardState* state, const EventLine& event) {
-  VersionText* version = nullptr;
-  if (event.StringIs("of", "application")) version = &state->applicationVersion;
-  if (event.StringIs("of", "loader")) version = &state->loaderVersion;
-  const char* text = nullptr;
-  int length = 0;
-  if (version == nullptr || !event.GetString("text", &text, &length)) return;
-  if (length > VERSION_TEXT_SIZE) length = VERSION_TEXT_SIZE;
-  std::memcpy(version->bytes, text, static_cast<size_t>(length));
-  version->length = length;
-}
-
 void TakeProgress(BoardState* state, const EventLine& event) {
   long long sent = 0;
   long long total = 0;
@@ -67,6 +55,17 @@ void TakeProgress(BoardState* state, const EventLine& event) {
   state->sent = sent;
   state->total = total;
   state->percent = total == 0 ? 100 : static_cast<int>(sent * 100 / total);
+}
+
+// Takes the string field key of event into *version; null or no such field
+// leaves it unknown.
+void TakeText(const EventLine& event, const char* key, VersionText* version) {
+  const char* text = nullptr;
+  int length = 0;
+  if (!event.GetString(key, &text, &length)) return;
+  if (length > VERSION_TEXT_SIZE) length = VERSION_TEXT_SIZE;
+  std::memcpy(version->bytes, text, static_cast<size_t>(length));
+  version->length = length;
 }
 
 void TakeResult(BoardState* state, const EventLine& event) {
@@ -88,6 +87,9 @@ void TakeResult(BoardState* state, const EventLine& event) {
   state->resultSeen = true;
   state->resultStatus = static_cast<int>(status);
   state->failure = failure;
+  bool skipped = false;
+  state->skipped = event.GetBool("skipped", &skipped) && skipped;
+  TakeText(event, "application_version_after", &state->applicationVersionAfter);
 }
 
 }  // namespace
@@ -110,7 +112,8 @@ void TakeEvent(BoardState* state, const EventLine& event) {
       state->mode = static_cast<int>(number);
     }
   } else if (event.StringIs("event", "version")) {
-    TakeVersion(state, event);
+    if (event.StringIs("of", "application")) TakeText(event, "text", &state->applicationVersion);
+    if (event.StringIs("of", "loader")) TakeText(event, "text", &state->loaderVersion);
   } else if (event.StringIs("event", "phase")) {
     RunPhase phase = RunPhase::kSwitching;
     if (event.GetString("phase", &text, &length) && RunPhaseNamed(text, length, &phase)) {
@@ -207,8 +210,29 @@ void DescribePhase(const BoardState& state, char* text, int size) {
   }
 }
 
-bool Flashed(const BoardState& state) {
+bool Succeeded(const BoardState& state) {
   return state.ending == Ending::kExited && state.exitStatus == 0;
+}
+
+bool Flashed(const BoardState& state) { return Succeeded(state) && !state.info && !state.skipped; }
+
+void PrintableVersion(const VersionText& version, char* text, int size) {
+  if (version.length < 0) {
+    std::snprintf(text, static_cast<size_t>(size), "-");
+    return;
+  }
+  int n = 0;
+  for (int i = 0; i < version.length && n < size - 1; ++i) {
+    const unsigned char c = static_cast<unsigned char>(version.bytes[i]);
+    text[n++] = c < 0x20 || (c >= 0x7F && c <= 0x9F) ? '.' : static_cast<char>(c);
+  }
+  text[n] = '\0';
+}
+
+const VersionText& RunningVersion(const BoardState& state) {
+  if (state.applicationVersionAfter.length >= 0) return state.applicationVersionAfter;
+  if (state.applicationVersion.length >= 0) return state.applicationVersion;
+  return state.loaderVersion;
 }
 
 void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail) {
@@ -241,8 +265,18 @@ void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail) {
     case Ending::kExited:
       break;
   }
+  char version[VERSION_TEXT_SIZE + 1];
+  PrintableVersion(RunningVersion(*state), version, sizeof version);
   if (state->exitStatus == 0) {
-    std::snprintf(out, size, "flashed");
+    if (state->info) {
+      std::snprintf(out, size, "answered");
+    } else if (state->skipped) {
+      std::snprintf(out, size, "skipped: already runs version %.60s", version);
+    } else if (state->applicationVersionAfter.length >= 0) {
+      std::snprintf(out, size, "flashed, runs version %.60s", version);
+    } else {
+      std::snprintf(out, size, "flashed");
+    }
     return;
   }
   // The result is believed only when it tells the status the process ended with.
@@ -250,7 +284,10 @@ void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail) {
   if (state->resultSeen && (state->resultStatus & 0xFF) == state->exitStatus) {
     why = FailureText(state->failure);
   }
-  if (why != nullptr) {
+  if (why != nullptr && state->failure == RunFailure::kVersionMismatch &&
+      state->applicationVersionAfter.length >= 0) {
+    std::snprintf(out, size, "failed: runs version %.60s, not the one expected", version);
+  } else if (why != nullptr) {
     std::snprintf(out, size, "failed: %s (while %s)", why, where);
   } else {
     std::snprintf(out, size, "failed: exit status %d while %s", state->exitStatus, where);

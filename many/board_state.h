@@ -56,9 +56,12 @@ struct BoardState {
   int percent = -1;      // sent of total in whole percent, -1 before any progress
   VersionText applicationVersion;
   VersionText loaderVersion;
+  bool info = false;        // its tcpflash only asks what the board runs (--info)
   bool resultSeen = false;  // tcpflash's result event arrived
   int resultStatus = 0;     // its status
   RunFailure failure = RunFailure::kNone;
+  bool skipped = false;                 // the result: the board ran the version already
+  VersionText applicationVersionAfter;  // the result: what it runs after the update
   Ending ending = Ending::kNone;
   int exitStatus = -1;             // with kExited
   unsigned long abnormalCode = 0;  // with kAbnormal
@@ -94,12 +97,27 @@ const char* FailureText(RunFailure failure);
 // the board's tcpflash ended, "not started" for a board never started.
 void DescribePhase(const BoardState& state, char* text, int size);
 
-// True when the board was flashed: its tcpflash ended by itself with 0.
+// True when the board's tcpflash ended by itself with 0: the board was
+// flashed (and verified, when asked), left as it was by --skip-current, or
+// (--info) it answered.
+bool Succeeded(const BoardState& state);
+
+// True when the board was flashed: succeeded, neither skipped nor asked only.
 bool Flashed(const BoardState& state);
 
-// Fills state->verdict for an ended board: "flashed", "failed: <why>" or
-// "not started: <why>", the why taken from the ending and, for a tcpflash
-// that ended by itself, its result event. detail is why its start failed
+// Writes version as the console shows it to text[0,size): control bytes
+// (below 0x20, 0x7F-0x9F) as ".", so that a board cannot rewrite the
+// console; "-" when the version is unknown.
+void PrintableVersion(const VersionText& version, char* text, int size);
+
+// The version the board runs as far as known: the application's after the
+// update, else the application's, else the loader's (the one --info read).
+const VersionText& RunningVersion(const BoardState& state);
+
+// Fills state->verdict for an ended board: "flashed" (", runs version <v>"
+// once verified), "skipped: already runs version <v>", "answered" (--info),
+// "failed: <why>" or "not started: <why>", the why taken from the ending
+// and, for a tcpflash that ended by itself, its result event. detail is why its start failed
 // (kStartFailed) or how its process ended (kAbnormal), else unused.
 void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail);
 

@@ -175,6 +175,10 @@ TEST(BoardStateTest, VerdictTable) {
        "done"},
       {Result(-1, "brand-new"), Ending::kExited, 255, "",
        "failed: exit status 255 while connecting", "done"},
+      // After the update the board runs what it ran before.
+      {"{\"event\":\"result\",\"status\":2,\"failure\":\"version-mismatch\","
+       "\"application_version_after\":\"1.0\\u001b[2J\"}\n",
+       Ending::kExited, 2, "", "failed: runs version 1.0.[2J, not the one expected", "done"},
       // Exit status 0 is a flashed board whatever a result says.
       {Result(-1, "write"), Ending::kExited, 0, "", "flashed", "done"},
       {"{\"event\":\"phase\",\"phase\":\"sending\"}\n"

@@ -64,6 +64,14 @@ TEST(LiveViewTest, CountLine) {
   EXPECT_STREQ(line, "4 boards: 1 flashed, 1 failed, 1 running, 1 waiting");
   FormatCountLine(boards, 4, "stopping", 200, line, sizeof line);
   EXPECT_STREQ(line, "4 boards: 1 flashed, 1 failed, 1 running, 1 waiting - stopping");
+  // Left as it was by --skip-current: done, but not flashed.
+  boards[3].exitStatus = 0;
+  boards[3].skipped = true;
+  FormatCountLine(boards, 4, "", 200, line, sizeof line);
+  EXPECT_STREQ(line, "4 boards: 1 flashed, 1 skipped, 0 failed, 1 running, 1 waiting");
+  for (BoardState& b : boards) b.info = true;
+  FormatCountLine(boards, 4, "", 200, line, sizeof line);
+  EXPECT_STREQ(line, "4 boards: 2 answered, 0 failed, 1 running, 1 waiting");
 }
 
 TEST(LiveViewTest, RedrawsInPlaceOnATerminal) {

@@ -75,6 +75,7 @@ TEST(ReportTest, LogNamesHaveNoColon) {
 const BoardState kBoards[] = {
     Ended("127.0.0.1", 7000, Ending::kExited, 0, 2.25,
           "{\"event\":\"connected\",\"attempt\":1}\n"
+          "{\"event\":\"mode\",\"mode\":1}\n"
           "{\"event\":\"version\",\"of\":\"application\",\"text\":\"SIM01\"}\n"
           // A loader version text with quotes, a backslash, a NUL, a line end
           // and bytes above 0x7F.
@@ -125,32 +126,128 @@ TEST(ReportTest, JsonReportHoldsTheSameFacts) {
       "  \"log_dir\": \"logs\",\n"
       "  \"jobs\": 2,\n"
       "  \"board_timeout_s\": 600,\n"
+      "  \"info\": false,\n"
+      "  \"verify\": false,\n"
       "  \"interrupted\": true,\n"
       "  \"flashed\": 1,\n"
+      "  \"skipped\": 0,\n"
+      "  \"answered\": 0,\n"
       "  \"failed\": 1,\n"
       "  \"not_started\": 1,\n"
       "  \"exit_status\": 1,\n"
       "  \"boards\": [\n"
       "    {\"board\": \"127.0.0.1:7000\", \"address\": \"127.0.0.1\", \"port\": 7000, "
-      "\"flashed\": true, \"exit_status\": 0, \"ending\": \"exited\", \"verdict\": \"flashed\", "
+      "\"flashed\": true, \"skipped\": false, \"verified\": false, \"exit_status\": 0, \"ending\": "
+      "\"exited\", \"verdict\": \"flashed\", "
       "\"phase\": \"closing\", \"failure\": null, \"percent_sent\": 100, "
-      "\"application_version\": \"SIM01\", "
+      "\"mode\": 1, \"application_version\": \"SIM01\", "
       "\"loader_version\": \"Close ok \\\"L\\\\1\\u0000\\r\\n\\u00e9\\u00ff\", "
+      "\"application_version_after\": null, "
       "\"seconds\": 2.250, \"log\": \"127.0.0.1_7000.log\", "
       "\"events_log\": \"127.0.0.1_7000.events.jsonl\", \"stderr_log\": null},\n"
       "    {\"board\": \"127.0.0.1:7001\", \"address\": \"127.0.0.1\", \"port\": 7001, "
-      "\"flashed\": false, \"exit_status\": 255, \"ending\": \"exited\", \"verdict\": "
+      "\"flashed\": false, \"skipped\": false, \"verified\": false, \"exit_status\": 255, "
+      "\"ending\": \"exited\", \"verdict\": "
       "\"failed: no device answered (while connected)\", \"phase\": \"connected\", "
-      "\"failure\": \"no-device\", \"percent_sent\": null, \"application_version\": null, "
-      "\"loader_version\": null, \"seconds\": 0.500, \"log\": \"127.0.0.1_7001.log\", "
+      "\"failure\": \"no-device\", \"percent_sent\": null, \"mode\": null, "
+      "\"application_version\": null, \"loader_version\": null, "
+      "\"application_version_after\": null, \"seconds\": 0.500, \"log\": \"127.0.0.1_7001.log\", "
       "\"events_log\": \"127.0.0.1_7001.events.jsonl\", \"stderr_log\": null},\n"
       "    {\"board\": \"10.0.0.9:6666\", \"address\": \"10.0.0.9\", \"port\": 6666, "
-      "\"flashed\": false, \"exit_status\": null, \"ending\": \"not started\", \"verdict\": "
+      "\"flashed\": false, \"skipped\": false, \"verified\": false, \"exit_status\": null, "
+      "\"ending\": \"not started\", \"verdict\": "
       "\"not started: the run was stopped first\", \"phase\": \"waiting\", \"failure\": null, "
-      "\"percent_sent\": null, \"application_version\": null, \"loader_version\": null, "
+      "\"percent_sent\": null, \"mode\": null, \"application_version\": null, "
+      "\"loader_version\": null, \"application_version_after\": null, "
       "\"seconds\": null, \"log\": null, \"events_log\": null, \"stderr_log\": null}\n"
       "  ]\n"
       "}\n");
+}
+
+// A run with --verify: one board verified, one left as it was, one that did
+// not come back.
+TEST(ReportTest, VerifiedAndSkippedBoards) {
+  const char* kResult =
+      "{\"event\":\"result\",\"status\":%d,\"flashed\":%s,\"failure\":%s,"
+      "\"skipped\":%s,\"application_version_after\":%s}\n";
+  char verified[256], skipped[256], gone[256];
+  std::snprintf(verified, sizeof verified, kResult, 0, "true", "null", "false", "\"V2\\u0007\"");
+  std::snprintf(skipped, sizeof skipped, kResult, 0, "false", "null", "true", "null");
+  std::snprintf(gone, sizeof gone, kResult, 2, "false", "\"boot\"", "false", "null");
+  static BoardState boards[3];
+  boards[0] = Ended("127.0.0.1", 7000, Ending::kExited, 0, 9, verified);
+  boards[1] = Ended("127.0.0.1", 7001, Ending::kExited, 0, 1,
+                    "{\"event\":\"version\",\"of\":\"application\",\"text\":\"V2\"}\n");
+  TakeEvents(&boards[1], skipped);
+  DecideVerdict(&boards[1], 0, "");
+  boards[2] = Ended("127.0.0.1", 7002, Ending::kExited, 2, 70, gone);
+  EXPECT_STREQ(boards[0].verdict, "flashed, runs version V2.");
+  EXPECT_STREQ(boards[1].verdict, "skipped: already runs version V2");
+  EXPECT_STREQ(boards[2].verdict, "failed: did not start its application (while connecting)");
+
+  FILE* file = std::tmpfile();
+  PrintResultTable(file, boards, 3);
+  const std::string table = Captured(file);
+  EXPECT_NE(table.find("\n3 boards: 1 flashed, 1 skipped, 1 failed, 0 not started\n"),
+            std::string::npos)
+      << table;
+
+  RunFacts facts;
+  facts.verify = true;
+  file = std::tmpfile();
+  ASSERT_EQ(WriteJsonReport(file, facts, boards, 3), 0);
+  const std::string json = Captured(file);
+  for (const char* part : {
+           "\"flashed\": 1,\n  \"skipped\": 1,\n  \"answered\": 0,\n  \"failed\": 1,\n"
+           "  \"not_started\": 0,\n  \"exit_status\": 1,",
+           "\"port\": 7000, \"flashed\": true, \"skipped\": false, \"verified\": true,",
+           "\"application_version_after\": \"V2\\u0007\"",
+           "\"port\": 7001, \"flashed\": false, \"skipped\": true, \"verified\": false,",
+           "\"port\": 7002, \"flashed\": false, \"skipped\": false, \"verified\": false, "
+           "\"exit_status\": 2,",
+           "\"failure\": \"boot\"",
+       }) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  }
+}
+
+TEST(ReportTest, AnInfoRunShowsModeAndVersion) {
+  static BoardState boards[3];
+  boards[0] = Ended("127.0.0.1", 7000, Ending::kExited, 0, 0.25,
+                    "{\"event\":\"mode\",\"mode\":1}\n"
+                    "{\"event\":\"version\",\"of\":\"application\",\"text\":\"APP\\n1\"}\n");
+  boards[1] = Ended("127.0.0.1", 7001, Ending::kExited, 0, 0.5,
+                    "{\"event\":\"mode\",\"mode\":2}\n"
+                    "{\"event\":\"version\",\"of\":\"loader\",\"text\":\"SIM-LOADER 1.0\"}\n");
+  boards[2] = Ended("127.0.0.1", 7002, Ending::kExited, 1, 5,
+                    "{\"event\":\"result\",\"status\":1,\"failure\":\"connect\"}\n");
+  for (BoardState& b : boards) {
+    b.info = true;
+    DecideVerdict(&b, 0, "");
+  }
+  FILE* file = std::tmpfile();
+  PrintResultTable(file, boards, 3);
+  EXPECT_EQ(Captured(file),
+            "board                  exit  mode  version         verdict"
+            "                                       time\n"
+            "127.0.0.1:7000            0     1  APP.1           answered"
+            "                                     0.2 s\n"
+            "127.0.0.1:7001            0     2  SIM-LOADER 1.0  answered"
+            "                                     0.5 s\n"
+            "127.0.0.1:7002            1     -  -               failed: no connection (while "
+            "connecting)     5.0 s\n"
+            "3 boards: 2 answered, 1 failed, 0 not started\n");
+  RunFacts facts;
+  facts.imagePath = nullptr;
+  file = std::tmpfile();
+  ASSERT_EQ(WriteJsonReport(file, facts, boards, 3), 0);
+  const std::string json = Captured(file);
+  for (const char* part : {"{\n  \"image\": null,\n", "\"board_timeout_s\": null,",
+                           "\"info\": true,", "\"answered\": 2,", "\"exit_status\": 1,",
+                           "\"mode\": 2, \"application_version\": null, \"loader_version\": "
+                           "\"SIM-LOADER 1.0\""}) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  }
 }
 
 }  // namespace

@@ -15,6 +15,8 @@ namespace {
 // requests are looked at again.
 constexpr int kTickMs = 100;
 constexpr int kLogPathSize = CHILD_PATH_SIZE + LOG_NAME_SIZE + 2;
+// The longest command line of a board's tcpflash, its terminating null included.
+constexpr int kMaxArgs = 20;
 
 class Runner : public ChildEvents {
  public:
@@ -31,6 +33,9 @@ class Runner : public ChildEvents {
   }
   // Writes "<logDir>/<log name with suffix>" to path[0,kLogPathSize).
   void LogPath(int index, const char* suffix, char* path) const;
+  // Fills argv[0,kMaxArgs) with the command line of board's tcpflash, null
+  // at its end; numbers[0,3) hold the texts of its numbers.
+  void ToolArguments(const Board& board, char (*numbers)[16], const char** argv) const;
   void Start(int index);
   void Stop(int index, Ending why);
   void Finish(int index, const char* detail);
@@ -79,6 +84,43 @@ void Runner::LogPath(int index, const char* suffix, char* path) const {
   std::snprintf(path, kLogPathSize, "%s/%s", settings_.logDir, name);
 }
 
+void Runner::ToolArguments(const Board& board, char (*numbers)[16], const char** argv) const {
+  int n = 0;
+  argv[n++] = settings_.toolPath;
+  if (settings_.info) {
+    argv[n++] = "--info";
+  } else {
+    argv[n++] = "--image";
+    argv[n++] = settings_.imagePath;
+    // The bytes hashed for the report, or a failed board.
+    argv[n++] = "--expect-sha256";
+    argv[n++] = settings_.imageSha256;
+    if (settings_.verify) argv[n++] = "--verify";
+    if (settings_.expectVersion != nullptr) {
+      argv[n++] = "--expect-version";
+      argv[n++] = settings_.expectVersion;
+    }
+    if (settings_.skipCurrent) argv[n++] = "--skip-current";
+    if (settings_.bootTimeoutS > 0) {
+      std::snprintf(numbers[1], sizeof numbers[1], "%d", settings_.bootTimeoutS);
+      argv[n++] = "--boot-timeout";
+      argv[n++] = numbers[1];
+    }
+    if (settings_.readyTimeoutS > 0) {
+      std::snprintf(numbers[2], sizeof numbers[2], "%d", settings_.readyTimeoutS);
+      argv[n++] = "--ready-timeout";
+      argv[n++] = numbers[2];
+    }
+  }
+  // Events on its standard error: the progress display is off then.
+  argv[n++] = "--events";
+  argv[n++] = "-";
+  std::snprintf(numbers[0], sizeof numbers[0], "%d", board.port);
+  argv[n++] = board.address;
+  argv[n++] = numbers[0];
+  argv[n] = nullptr;
+}
+
 void Runner::Start(int index) {
   BoardState& b = boards_[index];
   b.startS = Now();
@@ -92,17 +134,9 @@ void Runner::Start(int index) {
     return;
   }
   b.logCreated = true;
-  char port[8];
-  std::snprintf(port, sizeof port, "%d", b.board.port);
-  // Events on its standard error: the progress display is off then.
-  const char* argv[] = {settings_.toolPath,
-                        "--image",
-                        settings_.imagePath,
-                        "--events",
-                        "-",
-                        b.board.address,
-                        port,
-                        nullptr};
+  const char* argv[kMaxArgs];
+  char numbers[3][16];
+  ToolArguments(b.board, numbers, argv);
   if (StartChild(index, settings_.toolPath, argv, error) != 0) {
     b.ending = Ending::kStartFailed;
     Finish(index, error);
@@ -214,7 +248,7 @@ bool Runner::Run() {
     const double now = Now();
     for (int i = 0; i < count_; ++i) {
       const BoardState& b = boards_[i];
-      if (b.ending == Ending::kNone && b.phase != Phase::kWaiting &&
+      if (settings_.boardTimeoutS > 0 && b.ending == Ending::kNone && b.phase != Phase::kWaiting &&
           now - b.startS > settings_.boardTimeoutS) {
         Stop(i, Ending::kTimedOut);
       }

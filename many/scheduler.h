@@ -6,11 +6,20 @@
 #include "many/live_view.h"
 
 struct RunSettings {
-  const char* toolPath = "";   // the tcpflash executable
-  const char* imagePath = "";  // handed to each tcpflash as --image
-  const char* logDir = "";     // where the board logs go
-  int jobs = 1;                // boards at a time, at least 1
-  int boardTimeoutS = 600;     // a board's tcpflash is stopped after this
+  const char* toolPath = "";     // the tcpflash executable
+  const char* imagePath = "";    // handed to each tcpflash as --image
+  const char* imageSha256 = "";  // and its hash as --expect-sha256
+  const char* logDir = "";       // where the board logs go
+  int jobs = 1;                  // boards at a time, at least 1
+  int boardTimeoutS = 0;         // a board's tcpflash is stopped after this; 0: never
+  // Handed to each tcpflash when set (0 and null: not given).
+  bool verify = false;
+  int bootTimeoutS = 0;
+  const char* expectVersion = nullptr;
+  bool skipCurrent = false;
+  int readyTimeoutS = 0;
+  // Each tcpflash runs with --info (and no image) instead of flashing.
+  bool info = false;
 };
 
 // Flashes boards[0,count) (each set up by InitBoardState) in order, starting
