@@ -24,7 +24,11 @@ void EventWriter::Started(const char* address, int port, const char* imagePath,
   std::fputs(", \"address\": ", out_);
   WriteJsonString(out_, address);
   std::fprintf(out_, ", \"port\": %d, \"image\": ", port);
-  WriteJsonString(out_, imagePath);
+  if (imagePath != nullptr) {
+    WriteJsonString(out_, imagePath);
+  } else {
+    std::fputs("null", out_);
+  }
   if (imageSize >= 0) {
     std::fprintf(out_, ", \"size\": %lld", imageSize);
   } else {
@@ -95,6 +99,14 @@ void EventWriter::Ended(const RunResult& result) {
     std::fputs("null", out_);
   }
   const long long ms = now - startMs_;
-  std::fprintf(out_, ", \"seconds\": %lld.%03lld", ms / 1000, ms % 1000);
+  std::fprintf(out_, ", \"seconds\": %lld.%03lld, \"application_version_after\": ", ms / 1000,
+               ms % 1000);
+  if (result.hasVersionAfter) {
+    WriteJsonString(out_, reinterpret_cast<const char*>(result.versionAfter.bytes),
+                    static_cast<size_t>(result.versionAfter.length));
+  } else {
+    std::fputs("null", out_);
+  }
+  std::fprintf(out_, ", \"skipped\": %s", result.skipped ? "true" : "false");
   Finish();
 }

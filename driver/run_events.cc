@@ -60,6 +60,8 @@ const char* RunPhaseName(RunPhase phase) {
       return "resetting";
     case RunPhase::kClosing:
       return "closing";
+    case RunPhase::kVerifying:
+      return "verifying";
   }
   return "?";
 }

@@ -1,29 +1,55 @@
 #include "driver/update_run.h"
 
+#include <cstring>
+
+#include "driver/board_check.h"
+#include "driver/file_stamp.h"
 #include "driver/progress.h"
+#include "driver/sha256.h"
 #include "net/tcp_endpoint.h"
 #include "protocol/app_commands.h"
 #include "protocol/loader_commands.h"
 
 namespace {
 
-// Carries the transfer's advance to the progress display and the events.
+// Carries the transfer's advance to the progress display and the events,
+// and holds back the frame that would end the image unless the file is still
+// the one that was opened and, when a hash is expected, what went out has it.
 class TransferWatch final : public TransferObserver {
  public:
-  TransferWatch(Progress& progress, RunObserver& events, long long total)
-      : progress_(progress), events_(events), total_(total) {}
+  TransferWatch(Progress& progress, RunObserver& events, long long total,
+                const UpdateChecks& checks, FILE* image)
+      : progress_(progress), events_(events), total_(total), checks_(checks), image_(image) {}
   void TransferAdvanced(long long sent) override {
     sent_ = sent;
     progress_.Update(sent);
     events_.TransferAdvanced(sent, total_, false);
   }
   void TransferWillPrint() override { progress_.Erase(); }
+  bool ApproveFrame(const uint8_t* block, int n, bool last) override {
+    if (checks_.expectedSha256 != nullptr) sha_.Update(block, static_cast<size_t>(n));
+    if (!last) return true;
+    if (checks_.openedStamp != nullptr) {
+      // A file rewritten in place keeps its size but not its times.
+      FileStamp now;
+      if (ReadFileStamp(image_, &now) != 0 || !SameStamp(now, *checks_.openedStamp)) return false;
+    }
+    if (checks_.expectedSha256 != nullptr) {
+      uint8_t digest[SHA256_DIGEST_SIZE];
+      sha_.Finish(digest);
+      return std::memcmp(digest, checks_.expectedSha256, SHA256_DIGEST_SIZE) == 0;
+    }
+    return true;
+  }
   long long sent() const { return sent_; }
 
  private:
   Progress& progress_;
   RunObserver& events_;
   long long total_;
+  const UpdateChecks& checks_;
+  FILE* image_;
+  Sha256 sha_;
   long long sent_ = 0;
 };
 
@@ -92,11 +118,11 @@ int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
   return status;
 }
 
-int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress& progress,
-              RunObserver& events, RunFailure* failure) {
+int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, const UpdateChecks& checks,
+              Progress& progress, RunObserver& events, RunResult* result) {
   // Ends a run that failed after the first connection.
   const auto abandon = [&](RunFailure why, const char* message) {
-    *failure = why;
+    result->failure = why;
     std::printf("%s", message);
     endpoint.Close();
     WSACleanup();
@@ -112,6 +138,13 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress&
     events.PhaseBegan(RunPhase::kSwitching);
     if (RequestAppVersion(endpoint, &version) == 0) {
       events.VersionReported(VersionOf::kApplication, version.bytes, version.length);
+      if (checks.skipCurrent && checks.expectVersion != nullptr &&
+          VersionIs(version, checks.expectVersion)) {
+        result->skipped = true;
+        std::printf("Board already runs version ");
+        PrintVersion(version);
+        return OrderlyEnd(endpoint, ": no update\r\n", 0);
+      }
     }
     std::printf("Starte Update...");
     // A refused switch leaves the loader steps to run on this connection.
@@ -123,7 +156,7 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress&
       // ends right after, which releases the sockets library.
       const int attempt = ReconnectToLoader(endpoint, progress);
       if (attempt < 0) {
-        *failure = RunFailure::kLoaderUnreachable;
+        result->failure = RunFailure::kLoaderUnreachable;
         return -1;
       }
       events.Connected(attempt);
@@ -148,17 +181,17 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress&
                                    "\r\nReset Flashdata", events);
   events.PhaseBegan(RunPhase::kSending);
   std::printf("Transfering image..");
-  TransferWatch watch(progress, events, imageSize);
+  TransferWatch watch(progress, events, imageSize, checks, image);
   progress.Start(imageSize);
   events.TransferAdvanced(0, imageSize, false);
   const int sent = TransferImage(endpoint, image, imageSize, &watch);
   progress.Erase();
   events.TransferAdvanced(watch.sent(), imageSize, true);
   if (sent < 0) {
-    return abandon(sent == TRANSFER_CHANGED      ? RunFailure::kImageChanged
-                   : sent == TRANSFER_UNREADABLE ? RunFailure::kImageUnreadable
-                                                 : RunFailure::kWrite,
-                   "Write err\n");
+    const RunFailure why = sent == TRANSFER_CHANGED      ? RunFailure::kImageChanged
+                           : sent == TRANSFER_UNREADABLE ? RunFailure::kImageUnreadable
+                                                         : RunFailure::kWrite;
+    return abandon(why, "Write err\n");
   }
   std::printf("ok\n");
   events.PhaseBegan(RunPhase::kFlashing);
@@ -166,11 +199,18 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress&
       SendReported(endpoint, LOADER_SET_OFFSET, RunStep::kSetOffset, "Setting Offset", events);
   flashOrdered &=
       SendReported(endpoint, LOADER_START_FLASH, RunStep::kStartFlash, "Starting Flash", events);
-  if (WaitUntilReady(endpoint) != 0) {
+  const int readyLimitMs = checks.readyTimeoutS * 1000;
+  const int ready = WaitUntilReady(endpoint, READY_SILENCE_LIMIT_MS, readyLimitMs);
+  if (ready != 0) {
     char message[64];
-    std::snprintf(message, sizeof message, "\r\nNo device state for %d s: giving up\r\n",
-                  READY_SILENCE_LIMIT_MS / 1000);
-    return abandon(RunFailure::kNoState, message);
+    if (ready == READY_NEVER) {
+      std::snprintf(message, sizeof message, "\r\nDevice not ready after %d s: giving up\r\n",
+                    checks.readyTimeoutS);
+    } else {
+      std::snprintf(message, sizeof message, "\r\nNo device state for %d s: giving up\r\n",
+                    READY_SILENCE_LIMIT_MS / 1000);
+    }
+    return abandon(ready == READY_NEVER ? RunFailure::kNotReady : RunFailure::kNoState, message);
   }
   events.PhaseBegan(RunPhase::kResetting);
   std::printf("\r\nDev reset\r\n");
@@ -178,6 +218,42 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress&
   events.PhaseBegan(RunPhase::kClosing);
   const bool closeSent = SendLoaderCommand(endpoint, LOADER_CLOSE) == 0;
   events.StepSent(RunStep::kClose, closeSent);
-  if (!flashOrdered) *failure = RunFailure::kNotOrdered;
-  return OrderlyEnd(endpoint, closeSent ? "Close ok\n" : "Close err\n", flashOrdered ? 0 : -1);
+  if (!flashOrdered) result->failure = RunFailure::kNotOrdered;
+  if (!flashOrdered || !checks.verify) {
+    return OrderlyEnd(endpoint, closeSent ? "Close ok\n" : "Close err\n", flashOrdered ? 0 : -1);
+  }
+  // The orderly end, with the boot check between the close and the release
+  // of the sockets library.
+  std::printf("%s", closeSent ? "Close ok\n" : "Close err\n");
+  Sleep(CLOSE_PAUSE_MS);
+  endpoint.Close();
+  events.PhaseBegan(RunPhase::kVerifying);
+  RunningFirmware after;
+  const int status = CheckBoot(endpoint, checks.bootTimeoutS, checks.expectVersion, events, &after,
+                               &result->failure);
+  if (after.mode == MODE_APPLICATION && after.hasVersion) {
+    result->hasVersionAfter = true;
+    result->versionAfter = after.version;
+  }
+  WSACleanup();
+  return status;
+}
+
+int RunInfo(TcpEndpoint& endpoint, RunObserver& events, RunResult* result) {
+  RunningFirmware firmware;
+  const int mode = ReadRunningFirmware(endpoint, events, &firmware);
+  if (mode < 1) {
+    result->failure = RunFailure::kNoDevice;
+    std::printf("No Device found\r\n");
+    endpoint.Close();
+    WSACleanup();
+    return -1;
+  }
+  std::printf("Board runs its %s", mode == MODE_APPLICATION ? "application" : "update loader");
+  if (firmware.hasVersion) {
+    std::printf(", version ");
+    PrintVersion(firmware.version);
+    return OrderlyEnd(endpoint, "\r\n", 0);
+  }
+  return OrderlyEnd(endpoint, "; its version could not be read\r\n", 0);
 }

@@ -83,8 +83,11 @@ int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size, TransferOb
     const size_t want = last ? static_cast<size_t>(left) : sizeof block;
     const size_t n = std::fread(block, 1, want, image);
     // A byte past the size means the file grew: the frame would end a torn image.
-    const bool changed = n != want || (last && std::fgetc(image) != EOF);
+    bool changed = n != want || (last && std::fgetc(image) != EOF);
     const bool unreadable = std::ferror(image) != 0;
+    if (!unreadable && !changed && observer != nullptr) {
+      changed = !observer->ApproveFrame(block, static_cast<int>(n), last);
+    }
     if (unreadable || changed) {
       if (observer != nullptr) observer->TransferWillPrint();
       std::fputs(unreadable ? "Image read error\n" : "Image changed during the transfer\n", stdout);
@@ -101,11 +104,14 @@ int StateReplyReady(const uint8_t* reply, int n) {
   return reply[STATE_AT] == STATE_READY ? 1 : 0;
 }
 
-int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
+int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs, int busyLimitMs) {
   using Clock = std::chrono::steady_clock;
-  Clock::time_point lastReply = Clock::now();
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastReply = start;
   for (;;) {
-    if (Clock::now() - lastReply >= std::chrono::milliseconds(silenceLimitMs)) return -1;
+    const Clock::time_point now = Clock::now();
+    if (now - lastReply >= std::chrono::milliseconds(silenceLimitMs)) return READY_SILENT;
+    if (now - start >= std::chrono::milliseconds(busyLimitMs)) return READY_NEVER;
     Sleep(STATE_POLL_PAUSE_MS);
     if (SendLoaderCommand(endpoint, LOADER_DEVICE_STATE) != 0) continue;
     std::printf("Device State: ");

@@ -154,7 +154,15 @@ TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
 struct RecordingObserver final : TransferObserver {
   void TransferAdvanced(long long sent) override { advances.push_back(sent); }
   void TransferWillPrint() override { std::printf("<erase>"); }
+  bool ApproveFrame(const uint8_t* block, int n, bool last) override {
+    approved.insert(approved.end(), block, block + n);
+    lastSeen = last;
+    return !(last && refuseLast);
+  }
   std::vector<long long> advances;
+  Bytes approved;
+  bool lastSeen = false;
+  bool refuseLast = false;
 };
 
 TEST_F(LoaderCommandsTest, ObserverHearsEveryFrameAndEveryMessage) {
@@ -180,6 +188,35 @@ TEST_F(LoaderCommandsTest, ObserverHearsEveryFrameAndEveryMessage) {
     EXPECT_EQ(observer.advances, c.advances);
     TearDown();
     SetUp();
+  }
+}
+
+TEST_F(LoaderCommandsTest, ObserverSeesEveryByteAndCanHoldBackTheLastFrame) {
+  for (const size_t size : {size_t{1600}, size_t{1500}, size_t{0}}) {
+    for (const bool refuse : {false, true}) {
+      SCOPED_TRACE(size);
+      SCOPED_TRACE(refuse);
+      const Bytes image = RandomImage(size);
+      RecordingObserver observer;
+      observer.refuseLast = refuse;
+      int result = -7;
+      StartCapture();
+      const std::vector<Bytes> frames = Transfer(tool, device, image, &result, -1, &observer);
+      EXPECT_TRUE(observer.approved == image) << "every byte is shown before it goes out";
+      EXPECT_TRUE(observer.lastSeen);
+      const size_t whole = size / IMAGE_BLOCK_SIZE + 1;
+      if (refuse) {
+        EXPECT_EQ(Printed(), "<erase>Image changed during the transfer\n");
+        EXPECT_EQ(result, TRANSFER_CHANGED);
+        EXPECT_EQ(frames.size(), whole - 1) << "the frame that ends the image stays back";
+      } else {
+        EXPECT_EQ(Printed(), "");
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(frames.size(), whole);
+      }
+      TearDown();
+      SetUp();
+    }
   }
 }
 
