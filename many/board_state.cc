@@ -23,13 +23,15 @@ Phase FromRunPhase(RunPhase phase) {
       return Phase::kResetting;
     case RunPhase::kClosing:
       return Phase::kClosing;
+    case RunPhase::kVerifying:
+      return Phase::kVerifying;
   }
   return Phase::kWaiting;
 }
 
 // The run phase named text[0,length) into *phase. Returns false for none.
 bool RunPhaseNamed(const char* text, int length, RunPhase* phase) {
-  for (int i = 0; i <= static_cast<int>(RunPhase::kClosing); ++i) {
+  for (int i = 0; i <= static_cast<int>(RunPhase::kVerifying); ++i) {
     const RunPhase candidate = static_cast<RunPhase>(i);
     const char* name = RunPhaseName(candidate);
     if (std::strlen(name) == static_cast<size_t>(length) &&
@@ -59,7 +61,7 @@ void TakeProgress(BoardState* state, const EventLine& event) {
 
 // Takes the string field key of event into *version; null or no such field
 // leaves it unknown.
-void TakeText(const EventLine& event, const char* key, VersionText* version) {
+void TakeText(const EventLine& event, const char* key, ReportedText* version) {
   const char* text = nullptr;
   int length = 0;
   if (!event.GetString(key, &text, &length)) return;
@@ -146,6 +148,8 @@ const char* PhaseName(Phase phase) {
       return RunPhaseName(RunPhase::kResetting);
     case Phase::kClosing:
       return RunPhaseName(RunPhase::kClosing);
+    case Phase::kVerifying:
+      return RunPhaseName(RunPhase::kVerifying);
   }
   return "?";
 }
@@ -216,7 +220,7 @@ bool Succeeded(const BoardState& state) {
 
 bool Flashed(const BoardState& state) { return Succeeded(state) && !state.info && !state.skipped; }
 
-void PrintableVersion(const VersionText& version, char* text, int size) {
+void PrintableVersion(const ReportedText& version, char* text, int size) {
   if (version.length < 0) {
     std::snprintf(text, static_cast<size_t>(size), "-");
     return;
@@ -229,7 +233,7 @@ void PrintableVersion(const VersionText& version, char* text, int size) {
   text[n] = '\0';
 }
 
-const VersionText& RunningVersion(const BoardState& state) {
+const ReportedText& RunningVersion(const BoardState& state) {
   if (state.applicationVersionAfter.length >= 0) return state.applicationVersionAfter;
   if (state.applicationVersion.length >= 0) return state.applicationVersion;
   return state.loaderVersion;

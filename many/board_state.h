@@ -22,6 +22,7 @@ enum class Phase {
   kFlashing,    // offset, start of flashing, waiting until ready
   kResetting,   // board reset
   kClosing,     // loader's close command
+  kVerifying,   // waiting for the board to start its application again
 };
 
 // How the board's tcpflash ended.
@@ -41,7 +42,7 @@ constexpr int VERSION_TEXT_SIZE = 128;
 constexpr int VERDICT_SIZE = 112;
 
 // A text a board reported, any bytes (NUL too).
-struct VersionText {
+struct ReportedText {
   char bytes[VERSION_TEXT_SIZE] = {};
   int length = -1;  // -1: not reported
 };
@@ -54,14 +55,14 @@ struct BoardState {
   long long sent = -1;   // image bytes handed to the connection, -1 before any progress
   long long total = -1;  // of the image's bytes
   int percent = -1;      // sent of total in whole percent, -1 before any progress
-  VersionText applicationVersion;
-  VersionText loaderVersion;
+  ReportedText applicationVersion;
+  ReportedText loaderVersion;
   bool info = false;        // its tcpflash only asks what the board runs (--info)
   bool resultSeen = false;  // tcpflash's result event arrived
   int resultStatus = 0;     // its status
   RunFailure failure = RunFailure::kNone;
-  bool skipped = false;                 // the result: the board ran the version already
-  VersionText applicationVersionAfter;  // the result: what it runs after the update
+  bool skipped = false;                  // the result: the board ran the version already
+  ReportedText applicationVersionAfter;  // the result: what it runs after the update
   Ending ending = Ending::kNone;
   int exitStatus = -1;             // with kExited
   unsigned long abnormalCode = 0;  // with kAbnormal
@@ -108,11 +109,11 @@ bool Flashed(const BoardState& state);
 // Writes version as the console shows it to text[0,size): control bytes
 // (below 0x20, 0x7F-0x9F) as ".", so that a board cannot rewrite the
 // console; "-" when the version is unknown.
-void PrintableVersion(const VersionText& version, char* text, int size);
+void PrintableVersion(const ReportedText& version, char* text, int size);
 
 // The version the board runs as far as known: the application's after the
 // update, else the application's, else the loader's (the one --info read).
-const VersionText& RunningVersion(const BoardState& state);
+const ReportedText& RunningVersion(const BoardState& state);
 
 // Fills state->verdict for an ended board: "flashed" (", runs version <v>"
 // once verified), "skipped: already runs version <v>", "answered" (--info),

@@ -71,8 +71,9 @@ const std::vector<std::pair<std::string, Phase>> kRun = {
      "{\"t\":4.190,\"event\":\"step\",\"step\":\"set-offset\",\"ok\":true}\n",
      Phase::kFlashing},
     {"{\"t\":4.200,\"event\":\"phase\",\"phase\":\"resetting\"}\n", Phase::kResetting},
-    {"{\"t\":4.300,\"event\":\"phase\",\"phase\":\"closing\"}\r\n" + Result(0, nullptr),
-     Phase::kClosing},
+    {"{\"t\":4.300,\"event\":\"phase\",\"phase\":\"closing\"}\r\n", Phase::kClosing},
+    {"{\"t\":4.400,\"event\":\"phase\",\"phase\":\"verifying\"}\n" + Result(0, nullptr),
+     Phase::kVerifying},
 };
 
 TEST(BoardStateTest, AWholeRunFromItsEventsInAnyPieces) {
@@ -175,6 +176,8 @@ TEST(BoardStateTest, VerdictTable) {
        "done"},
       {Result(-1, "brand-new"), Ending::kExited, 255, "",
        "failed: exit status 255 while connecting", "done"},
+      {"{\"event\":\"phase\",\"phase\":\"verifying\"}\n" + Result(2, "boot"), Ending::kExited, 2,
+       "", "failed: did not start its application (while verifying)", "done"},
       // After the update the board runs what it ran before.
       {"{\"event\":\"result\",\"status\":2,\"failure\":\"version-mismatch\","
        "\"application_version_after\":\"1.0\\u001b[2J\"}\n",

@@ -36,7 +36,7 @@ void ExitText(const BoardState& b, char* text, size_t size) {
 }
 
 // Writes a version text the board reported as a JSON string, null when none.
-void WriteVersion(FILE* out, const VersionText& version) {
+void WriteVersion(FILE* out, const ReportedText& version) {
   if (version.length < 0) {
     std::fputs("null", out);
   } else {
