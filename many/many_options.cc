@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "protocol/wire_format.h"
+
 namespace {
 
 constexpr const char* kUsageLine =
@@ -120,6 +122,10 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
       std::snprintf(what, sizeof what, "%s takes seconds 1-86400, not", t.name);
       return Refuse(err, what, t.text);
     }
+  }
+  // A board reports no more characters: a longer text could never match.
+  if (expectVersion != nullptr && std::strlen(expectVersion) > APP_VERSION_CHARS) {
+    return Refuse(err, "--expect-version takes at most 5 characters, not", expectVersion);
   }
   options->expectVersion = expectVersion;
   if (options->skipCurrent && expectVersion == nullptr) {

@@ -4,13 +4,14 @@
 
 #include <cstdio>
 
+#include "driver/tool_options.h"
 #include "many/board_list.h"
 
 // Bad usage: nothing was started.
 constexpr int MANY_EXIT_USAGE = 2;
-// Longest time limit taken (a day): the board time-out and the bounds handed
-// to each tcpflash.
-constexpr int MAX_TIMEOUT_S = 86400;
+// Longest time limit taken: the board time-out and the bounds handed to
+// each tcpflash, which takes no more.
+constexpr int MAX_TIMEOUT_S = TIME_OPTION_MAX_S;
 
 struct ManyOptions {
   const char* imagePath = "image.uncompressed";
@@ -40,8 +41,9 @@ struct ManyOptions {
 // anywhere; "--" makes every later argument a board. Returns 0, or
 // MANY_EXIT_USAGE after a message and the usage line on err for an unknown
 // option, a missing or bad value, an option given twice, more than
-// MAX_BOARDS board arguments, --skip-current without --expect-version, or
-// --info with --image or an option of the update.
+// MAX_BOARDS board arguments, an --expect-version longer than a board's
+// version, --skip-current without --expect-version, or --info with --image
+// or an option of the update.
 int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err);
 
 // Prints the usage text to out.

@@ -111,6 +111,8 @@ TEST(ManyOptionsTest, BadUsageTable) {
       {{"--ready-timeout", "86401", "17"},
        "tcpflash-many: --ready-timeout takes seconds 1-86400, not 86401"},
       {{"--skip-current", "17"}, "tcpflash-many: --skip-current needs --expect-version"},
+      {{"--expect-version", "V 2.01", "17"},
+       "tcpflash-many: --expect-version takes at most 5 characters, not V 2.01"},
       {{"--info", "--image", "fw.bin", "17"},
        "tcpflash-many: --info changes nothing and takes no --image"},
       {{"--info", "--verify", "17"}, "tcpflash-many: --info changes nothing and takes no --verify"},
