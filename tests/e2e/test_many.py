@@ -28,9 +28,12 @@ MANY_TIMEOUT_S = 240
 SIM_TIMEOUT_S = MANY_TIMEOUT_S + 30
 
 
-def flashed_transcript(port):
-    """What tcpflash prints for a board whose loader runs already."""
-    return console_text(connecting(port) + mode_query() + "Device found 2\r\n" + loader_steps())
+def flashed_transcript(port, busy=0):
+    """What tcpflash prints for a board whose loader runs already and that
+    answers busy polls busy before ready."""
+    polls = "Device State: busy\r\n" * busy + "Device State: ready\r\n"
+    return console_text(connecting(port) + mode_query() + "Device found 2\r\n" +
+                        loader_steps(polls=polls))
 
 
 class Tray:
@@ -92,7 +95,7 @@ class ManyTest(unittest.TestCase):
         self.assertLessEqual(report["started"], report["ended"])
 
     def check_flashed(self, tray, i, report, folder="logs",
-                      loader_version=harness.SIM_LOADER_VERSION):
+                      loader_version=harness.SIM_LOADER_VERSION, busy=0):
         board = tray.boards()[i]
         entry = by_board(report)[board]
         self.assertTrue(entry["flashed"], entry)
@@ -106,7 +109,7 @@ class ManyTest(unittest.TestCase):
         self.assertEqual((events[0]["event"], events[-1]["event"]), ("start", "result"))
         self.assertEqual((events[-1]["status"], events[-1]["flashed"]), (0, True))
         if loader_version == harness.SIM_LOADER_VERSION:
-            self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port))
+            self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port, busy))
         self.assertEqual(entry["loader_version"], loader_version)
         self.assertTrue(tray.received_image(i) == tray.image, "image of %s arrived changed" % board)
         _, sim_status = tray.sims[i].wait()
@@ -400,6 +403,104 @@ class ManyTest(unittest.TestCase):
             self.assertEqual(report["boards"][0]["phase"], "closing")
             versions = [e["text"] for e in tray.events(0) if e["event"] == "version"]
             self.assertEqual(versions, [text.decode("latin-1")])
+
+    def test_verify_tells_a_board_that_does_not_come_back(self):
+        # Also under Wine: the boot check's bound and exit status 2 there.
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [("--until-boot", "--new-version", "NEW02"), ("--no-boot",)])
+            out, err, status = run_many(["--image", IMAGE_NAME, "--verify", "--boot-timeout", "5",
+                                         "--log-dir", "logs"] + tray.boards(), cwd=tray.dir,
+                                        timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            report = tray.report()
+            self.assertTrue(report["verify"])
+            self.assertEqual((report["flashed"], report["failed"], report["exit_status"]),
+                             (1, 1, 1))
+            back, gone = (by_board(report)[b] for b in tray.boards())
+            self.assertEqual((back["flashed"], back["verified"], back["exit_status"],
+                              back["application_version_after"], back["verdict"]),
+                             (True, True, 0, "NEW02", "flashed, runs version NEW02"))
+            self.assertEqual(tray.received_image(0), IMAGE)
+            self.assertEqual(tray.sims[0].wait()[1], 0, "the board's boot check was served")
+            self.assertEqual((gone["flashed"], gone["verified"], gone["exit_status"],
+                              gone["failure"], gone["application_version_after"]),
+                             (False, False, 2, "boot", None))
+            self.assertEqual(gone["verdict"],
+                             "failed: did not start its application (while verifying)")
+            # The image went out whole all the same: exit 2 is a board that
+            # was flashed but does not run.
+            self.assertEqual(tray.received_image(1), IMAGE)
+            self.assertIn(console_text(
+                "The board did not start its application within 5 s\r\n"), tray.log(1))
+
+    def test_an_image_rewritten_between_two_boards_fails_the_later_one(self):
+        native_only("the Windows build runs the small tray")
+        with contextlib.ExitStack() as stack:
+            # The first board stays busy flashing for seconds after the image
+            # went out: time to rewrite the file before the second starts.
+            tray = Tray(stack, [("--busy", "12"), ()])
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
+                                  tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
+                try:
+                    deadline = time.monotonic() + harness.RUN_TIMEOUT_S
+                    while "start-flash" not in tray.sims[0].log():
+                        self.assertLess(time.monotonic(), deadline, "first board never flashed")
+                        self.assertIsNone(many.poll(), "tcpflash-many ended early")
+                        time.sleep(0.05)
+                    # Same size, other bytes: only the hash tells.
+                    with open(tray.path(IMAGE_NAME), "r+b") as f:
+                        f.write(bytes(b ^ 0xFF for b in IMAGE[:4096]))
+                    status = many.wait(timeout=MANY_TIMEOUT_S)
+                finally:
+                    if many.poll() is None:
+                        many.kill()
+                        many.wait()
+            self.assertEqual(status, 1)
+            report = tray.report()
+            self.check_image_facts(report)  # the bytes hashed at the start
+            self.check_flashed(tray, 0, report, busy=12)
+            later = by_board(report)[tray.boards()[1]]
+            self.assertEqual((later["flashed"], later["exit_status"], later["failure"],
+                              later["verdict"]),
+                             (False, 1, "image-mismatch",
+                              "failed: image does not match its SHA-256 (while connecting)"))
+            self.assertNotIn("sim: connect", tray.sims[1].log())
+            self.assertIn(b"Image does not match the expected SHA-256\n", tray.log(1))
+
+    def test_info_asks_every_board_and_changes_nothing(self):
+        native_only("the Windows build runs the small tray")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [("--mode", "1"), (), ("--refuse", "loader-query")])
+            os.remove(tray.path(IMAGE_NAME))  # none needed
+            out, err, status = run_many(["--info", "--log-dir", "logs"] + tray.boards(),
+                                        cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            report = tray.report()
+            self.assertEqual((report["image"], report["info"], report["answered"],
+                              report["flashed"], report["failed"]), (None, True, 2, 0, 1))
+            app, loader, refusing = (by_board(report)[b] for b in tray.boards())
+            self.assertEqual((app["mode"], app["application_version"], app["loader_version"],
+                              app["exit_status"], app["verdict"], app["flashed"]),
+                             (1, "SIM01", None, 0, "answered", False))
+            self.assertEqual((loader["mode"], loader["application_version"],
+                              loader["loader_version"], loader["exit_status"]),
+                             (2, None, harness.SIM_LOADER_VERSION, 0))
+            self.assertEqual((refusing["exit_status"], refusing["failure"]), (255, "no-device"))
+            text = out.decode("latin-1")
+            self.assertRegex(text, r"(?m)^board +exit +mode +version +verdict +time$")
+            self.assertRegex(text, r"(?m)^%s +0 +1 +SIM01 +answered +\d+\.\d s$"
+                             % re.escape(tray.boards()[0]))
+            self.assertRegex(text, r"(?m)^%s +0 +2 +SIM-LOADER 1\.0 +answered +\d+\.\d s$"
+                             % re.escape(tray.boards()[1]))
+            self.assertIn("3 boards: 2 answered, 1 failed, 0 not started", text)
+            for i, sim in enumerate(tray.sims):
+                with self.subTest(board=i):
+                    # Nothing but the questions reached the board.
+                    steps = set(re.findall(r"sim: ([a-z-]+):\d+", sim.log()))
+                    self.assertTrue(steps <= {"app-query", "app-version", "loader-query",
+                                              "loader-version"}, steps)
+                    self.assertEqual(tray.received_image(i), b"")
 
 
 if __name__ == "__main__":
