@@ -132,6 +132,34 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
   }
 }
 
+TEST(SimArgsTest, LoaderVersionTextTakesByteEscapes) {
+  const SimOptions d;
+  EXPECT_STREQ(d.loaderVersion, "SIM-LOADER 1.0");
+  const struct {
+    const char* arg;
+    const char* text;  // null: refused
+  } kCases[] = {
+      {"", ""},
+      {"Close ok", "Close ok"},
+      {"a\\\\b\\x22\\x0d\\x0A\\x80\\xfF", "a\\b\"\r\n\x80\xff"},
+      {"\\x00", nullptr},
+      {"\\x1", nullptr},
+      {"\\xg0", nullptr},
+      {"\\n", nullptr},
+      {"end\\", nullptr},
+      {"123456789012345678901234567890123456789012345",
+       "123456789012345678901234567890123456789012345"},
+      {"1234567890123456789012345678901234567890123456", nullptr},
+  };
+  for (const auto& c : kCases) {
+    SimOptions o;
+    ASSERT_EQ(Parse({"--loader-version", c.arg}, &o), c.text != nullptr ? 0 : -1) << c.arg;
+    if (c.text != nullptr) {
+      EXPECT_STREQ(o.loaderVersion, c.text) << c.arg;
+    }
+  }
+}
+
 TEST(SimArgsTest, RestartOptionsAreTaken) {
   SimOptions o;
   // Held here: the version text points into it.
