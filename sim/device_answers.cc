@@ -115,7 +115,8 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
       if (!refused && answers) switchPending_ = true;
       break;
     case Step::kLoaderVersion:
-      len = BuildLoaderVersionReply(options_.loaderVersion, reply);
+      len = BuildLoaderVersionReply(reinterpret_cast<const uint8_t*>(options_.loaderVersion),
+                                    options_.loaderVersionLength, reply);
       break;
     case Step::kResetFlashdata:
       image_.Restart();

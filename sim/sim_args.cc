@@ -74,10 +74,11 @@ bool ParseInt(const char* text, long low, long high, int* value) {
   return true;
 }
 
-// Decodes text, in which "\xHH" stands for the byte HH (not 00) and "\\"
-// for a backslash, into out[0,SIM_LOADER_VERSION_SIZE), zero-terminated.
-// Returns false for another escape or more than a version reply carries.
-bool DecodeVersionText(const char* text, char* out) {
+// Decodes text, in which "\xHH" stands for the byte HH and "\\" for a
+// backslash, into out[0,SIM_LOADER_VERSION_SIZE) and its length into
+// *length. Returns false for another escape or more than a version reply
+// carries.
+bool DecodeVersionText(const char* text, char* out, int* length) {
   static_assert(LOADER_VERSION_MAX_CHARS < SIM_LOADER_VERSION_SIZE, "room for the longest text");
   const auto hexValue = [](char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -95,13 +96,13 @@ bool DecodeVersionText(const char* text, char* out) {
       // p[2] is read only when p[1] is 'x', p[3] only when p[2] is a digit.
       const int high = p[1] == 'x' ? hexValue(p[2]) : -1;
       const int low = high >= 0 ? hexValue(p[3]) : -1;
-      if (low < 0 || high * 16 + low == 0) return false;
+      if (low < 0) return false;
       c = high * 16 + low;
       p += 3;
     }
     out[n++] = static_cast<char>(c);
   }
-  out[n] = '\0';
+  *length = n;
   return true;
 }
 
@@ -152,7 +153,7 @@ bool TakeValue(const char* arg, const char* value, SimOptions* options) {
     return true;
   }
   if (std::strcmp(arg, "--loader-version") == 0) {
-    return DecodeVersionText(value, options->loaderVersion);
+    return DecodeVersionText(value, options->loaderVersion, &options->loaderVersionLength);
   }
   return false;
 }
@@ -174,7 +175,7 @@ void PrintSimUsage(FILE* out) {
       "  --timeout S       exit whatever happens after S seconds (default 120)\n"
       "  --quiet           no log line per data frame\n"
       "  --loader-version TEXT  the loader's version text (default SIM-LOADER 1.0),\n"
-      "                    at most 45 bytes; \\xHH is the byte HH (not 00), \\\\ a\n"
+      "                    at most 45 bytes; \\xHH is the byte HH, \\\\ a\n"
       "                    backslash\n"
       "faults at a step:\n"
       "  --refuse STEP     acknowledge STEP with status 0x01 (steps with a status:\n"

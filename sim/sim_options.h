@@ -44,8 +44,7 @@ int ParseStepAt(const char* text, StepAt* at);
 // True for the steps whose answer carries a status a fault can spoil.
 bool StepHasStatus(Step step);
 
-// Room for the loader's version text and its terminating zero: more than a
-// version reply carries.
+// Room for the loader's version text: more than a version reply carries.
 constexpr int SIM_LOADER_VERSION_SIZE = 64;
 
 struct SimOptions {
@@ -94,7 +93,9 @@ struct SimOptions {
   int linkKbps = 0;      // kB/s (1000 bytes) taken at most; 0: no limit
   int flashMsPerMb = 0;  // busy after the flash start for this long per MiB of image
   // The loader's version text, zero-terminated (so without NUL bytes).
+  // Any bytes, NUL too: loaderVersion[0,loaderVersionLength).
   char loaderVersion[SIM_LOADER_VERSION_SIZE] = "SIM-LOADER 1.0";
+  int loaderVersionLength = sizeof "SIM-LOADER 1.0" - 1;
 };
 
 // Process exit statuses of the simulator.

@@ -63,6 +63,24 @@ class EventsTest(unittest.TestCase):
         self.check_whole_update(run, image, PHASES_FROM_APPLICATION[1:])
         self.assertEqual([e["mode"] for e in of_kind(run.events, "mode")], [2])
 
+    def test_every_byte_of_a_version_text_reads_back(self):
+        # The board's version text goes into the events as it came: a strict
+        # JSON parser must read back every byte 0-255 as its code point.
+        chunks = [bytes(range(start, min(start + 45, 256))) for start in range(0, 256, 45)]
+
+        def run_chunk(chunk):
+            text = "".join("\\x%02x" % b for b in chunk)
+            return flash_into_sim(make_image(100), ["--mode", "2", "--loader-version", text],
+                                  events=True)
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(chunks)) as pool:
+            runs = list(pool.map(run_chunk, chunks))
+        for chunk, run in zip(chunks, runs):
+            with self.subTest(first=chunk[0]):
+                check_events(self, run.events, run.status)
+                versions = of_kind(run.events, "version")
+                self.assertEqual([v["text"] for v in versions], [chunk.decode("latin-1")])
+
     def test_every_early_end_names_its_failure(self):
         cases = [
             # (failure, tool args, stdin, sim args or None, image)
