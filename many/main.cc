@@ -33,12 +33,8 @@ int CollectBoards(const ManyOptions& options, BoardList* list) {
   for (int i = 0; i < options.boardCount; ++i) {
     if (AddBoard(list, options.boards[i], why) != 0) return Usage("%s", why);
   }
-  if (options.boardsFile != nullptr) {
-    FILE* file = std::fopen(options.boardsFile, "rb");
-    if (file == nullptr) return Usage("cannot read the board file %s", options.boardsFile);
-    const int result = AddBoardsFromStream(list, file, options.boardsFile, why);
-    std::fclose(file);
-    if (result != 0) return Usage("%s", why);
+  if (options.boardsFile != nullptr && AddBoardsFromFile(list, options.boardsFile, why) != 0) {
+    return Usage("%s", why);
   }
   if (list->count == 0) return Usage("%s", "no boards: give ADDRESS[:PORT] or --boards FILE");
   return 0;
