@@ -60,6 +60,7 @@ struct BoardState {
   double endS = 0;
   bool logCreated = false;    // its "<board>.log" exists
   bool stderrLogged = false;  // a "<board>.stderr.log" was written
+  bool logComplete = true;    // no write to its record files failed
   char verdict[VERDICT_SIZE] = "";
   // The last bytes of the transcript: markers can straddle two reads.
   char tail[TRANSCRIPT_TAIL_SIZE] = {};

@@ -51,6 +51,13 @@ RunCounts CountOutcomes(const BoardState* boards, int count) {
   return counts;
 }
 
+int RunExitStatus(const BoardState* boards, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (!Flashed(boards[i]) || !boards[i].logComplete) return 1;
+  }
+  return 0;
+}
+
 void BoardLogName(const Board& board, const char* suffix, char* name) {
   std::snprintf(name, LOG_NAME_SIZE, "%s_%d%s", board.address, board.port, suffix);
 }
@@ -91,51 +98,65 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
   FormatUtcTime(facts.started, started);
   FormatUtcTime(facts.ended, ended);
   const RunCounts counts = CountOutcomes(boards, count);
-  std::fputs("{\n  \"image\": {\"name\": ", out);
-  WriteJsonString(out, facts.imagePath);
-  std::fprintf(out, ", \"size\": %lld, \"sha256\": \"%s\"},\n", facts.imageSize, facts.imageSha256);
-  std::fprintf(out, "  \"started\": \"%s\",\n  \"ended\": \"%s\",\n", started, ended);
-  std::fputs("  \"log_dir\": ", out);
-  WriteJsonString(out, facts.logDir);
+  // Every string through the one writer: paths and board texts may hold
+  // any byte, and the report stays valid UTF-8 all the same.
+  const auto key = [out](const char* name, const char* value) {
+    std::fprintf(out, "\"%s\": ", name);
+    if (value != nullptr) {
+      WriteJsonString(out, value);
+    } else {
+      std::fputs("null", out);
+    }
+  };
+  std::fputs("{\n  \"image\": {", out);
+  key("name", facts.imagePath);
+  std::fprintf(out, ", \"size\": %lld, ", facts.imageSize);
+  key("sha256", facts.imageSha256);
+  std::fputs("},\n  ", out);
+  key("started", started);
+  std::fputs(",\n  ", out);
+  key("ended", ended);
+  std::fputs(",\n  ", out);
+  key("log_dir", facts.logDir);
   std::fprintf(out,
                ",\n  \"jobs\": %d,\n  \"board_timeout_s\": %d,\n  \"interrupted\": %s,\n"
                "  \"flashed\": %d,\n  \"failed\": %d,\n  \"not_started\": %d,\n"
                "  \"exit_status\": %d,\n  \"boards\": [",
                facts.jobs, facts.boardTimeoutS, facts.interrupted ? "true" : "false",
-               counts.flashed, counts.failed, counts.notStarted, counts.flashed == count ? 0 : 1);
+               counts.flashed, counts.failed, counts.notStarted, RunExitStatus(boards, count));
   for (int i = 0; i < count; ++i) {
     const BoardState& b = boards[i];
-    std::fprintf(out, "%s\n    {\"board\": \"%s\", \"address\": \"%s\", \"port\": %d, ",
-                 i == 0 ? "" : ",", b.name, b.board.address, b.board.port);
-    std::fprintf(out, "\"flashed\": %s, \"exit_status\": ", Flashed(b) ? "true" : "false");
+    std::fputs(i == 0 ? "\n    {" : ",\n    {", out);
+    key("board", b.name);
+    std::fputs(", ", out);
+    key("address", b.board.address);
+    std::fprintf(out, ", \"port\": %d, \"flashed\": %s, \"exit_status\": ", b.board.port,
+                 Flashed(b) ? "true" : "false");
     if (b.ending == Ending::kExited) {
       std::fprintf(out, "%d", b.exitStatus);
     } else {
       std::fputs("null", out);
     }
-    std::fprintf(out, ", \"ending\": \"%s\", \"verdict\": ", EndingName(b.ending));
-    WriteJsonString(out, b.verdict);
-    std::fprintf(out, ", \"phase\": \"%s\", \"seconds\": ", PhaseName(b.phase));
+    std::fputs(", ", out);
+    key("ending", EndingName(b.ending));
+    std::fputs(", ", out);
+    key("verdict", b.verdict);
+    std::fputs(", ", out);
+    key("phase", PhaseName(b.phase));
+    std::fputs(", \"seconds\": ", out);
     if (b.ending != Ending::kNotStarted && b.ending != Ending::kNone) {
       std::fprintf(out, "%.3f", b.endS - b.startS);
     } else {
       std::fputs("null", out);
     }
     char log[LOG_NAME_SIZE];
-    BoardLogName(b.board, ".log", log);
-    std::fputs(", \"log\": ", out);
-    if (b.logCreated) {
-      std::fprintf(out, "\"%s\"", log);
-    } else {
-      std::fputs("null", out);
-    }
-    BoardLogName(b.board, ".stderr.log", log);
-    std::fputs(", \"stderr_log\": ", out);
-    if (b.stderrLogged) {
-      std::fprintf(out, "\"%s\"}", log);
-    } else {
-      std::fputs("null}", out);
-    }
+    BoardLogName(b.board, BOARD_RECORD_SUFFIXES[RECORD_LOG], log);
+    std::fputs(", ", out);
+    key("log", b.logCreated ? log : nullptr);
+    BoardLogName(b.board, BOARD_RECORD_SUFFIXES[RECORD_STDERR_LOG], log);
+    std::fputs(", ", out);
+    key("stderr_log", b.stderrLogged ? log : nullptr);
+    std::fprintf(out, ", \"log_complete\": %s}", b.logComplete ? "true" : "false");
   }
   std::fputs(count > 0 ? "\n  ]\n}\n" : "]\n}\n", out);
   return std::ferror(out) != 0 || std::fflush(out) != 0 ? -1 : 0;

@@ -1,7 +1,9 @@
 #include "many/scheduler.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "many/process.h"
 #include "many/report.h"
@@ -34,14 +36,22 @@ class Runner : public ChildEvents {
   void Start(int index);
   void Stop(int index, Ending why);
   void Finish(int index, const char* detail);
+  // Writes data[0,size) to the board's record of kind (a BoardRecord) and
+  // flushes it, when that record is open.
+  void WriteRecord(int index, int kind, const char* data, int size);
+  // Reports a record that failed (what: "creating", "writing", "closing")
+  // on stderr, marks the board's records incomplete and closes the record.
+  void RecordFailed(int index, int kind, const char* what, int error);
 
   const RunSettings& settings_;
   BoardState* boards_;
   int count_;
   LiveView* view_;
   std::chrono::steady_clock::time_point begin_ = std::chrono::steady_clock::now();
-  FILE* logs_[MAX_BOARDS] = {};
-  FILE* errorLogs_[MAX_BOARDS] = {};
+  // Each board's open record files, by BoardRecord; null when not open.
+  FILE* records_[MAX_BOARDS][BOARD_RECORD_KINDS] = {};
+  // The error-stream log is made with the first byte of that stream, once.
+  bool stderrTried_[MAX_BOARDS] = {};
   // Why a board's process was killed: kTimedOut or kStopped; kNone if not.
   Ending killed_[MAX_BOARDS] = {};
   int running_ = 0;
@@ -57,10 +67,10 @@ void Runner::Start(int index) {
   BoardState& b = boards_[index];
   b.startS = Now();
   char path[kLogPathSize];
-  LogPath(index, ".log", path);
-  logs_[index] = CreateLogFile(path);
+  LogPath(index, BOARD_RECORD_SUFFIXES[RECORD_LOG], path);
+  records_[index][RECORD_LOG] = CreateLogFile(path);
   char error[CHILD_ERROR_SIZE];
-  if (logs_[index] == nullptr) {
+  if (records_[index][RECORD_LOG] == nullptr) {
     b.ending = Ending::kStartFailed;
     Finish(index, "its log could not be created");
     return;
@@ -94,37 +104,57 @@ void Runner::Stop(int index, Ending why) {
 void Runner::Finish(int index, const char* detail) {
   BoardState& b = boards_[index];
   b.endS = Now();
-  if (logs_[index] != nullptr) std::fclose(logs_[index]);
-  if (errorLogs_[index] != nullptr) std::fclose(errorLogs_[index]);
-  logs_[index] = nullptr;
-  errorLogs_[index] = nullptr;
+  for (int kind = 0; kind < BOARD_RECORD_KINDS; ++kind) {
+    FILE* file = records_[index][kind];
+    if (file == nullptr) continue;
+    records_[index][kind] = nullptr;
+    if (std::fclose(file) != 0) RecordFailed(index, kind, "closing", errno);
+  }
   DecideVerdict(&b, settings_.boardTimeoutS, detail);
   view_->BoardEnded(index, b.endS);
 }
 
 void Runner::OnOutput(int slot, ChildStream stream, const char* data, int size) {
   BoardState& b = boards_[slot];
-  const size_t bytes = static_cast<size_t>(size);
   if (stream == ChildStream::kOutput) {
     // As it arrives: a log must show how far a board got even if we die.
-    if (logs_[slot] != nullptr) {
-      std::fwrite(data, 1, bytes, logs_[slot]);
-      std::fflush(logs_[slot]);
-    }
+    WriteRecord(slot, RECORD_LOG, data, size);
     WatchTranscript(&b, data, size);
     return;
   }
-  if (!b.stderrLogged) {
+  if (!stderrTried_[slot]) {
+    stderrTried_[slot] = true;
     char path[kLogPathSize];
-    LogPath(slot, ".stderr.log", path);
-    errorLogs_[slot] = CreateLogFile(path);
-    b.stderrLogged = errorLogs_[slot] != nullptr;
+    LogPath(slot, BOARD_RECORD_SUFFIXES[RECORD_STDERR_LOG], path);
+    records_[slot][RECORD_STDERR_LOG] = CreateLogFile(path);
+    b.stderrLogged = records_[slot][RECORD_STDERR_LOG] != nullptr;
+    if (!b.stderrLogged) RecordFailed(slot, RECORD_STDERR_LOG, "creating", errno);
   }
-  if (errorLogs_[slot] != nullptr) {
-    std::fwrite(data, 1, bytes, errorLogs_[slot]);
-    std::fflush(errorLogs_[slot]);
-  }
+  WriteRecord(slot, RECORD_STDERR_LOG, data, size);
   WatchErrorStream(&b, data, size);
+}
+
+void Runner::WriteRecord(int index, int kind, const char* data, int size) {
+  FILE* file = records_[index][kind];
+  if (file == nullptr) return;
+  const size_t bytes = static_cast<size_t>(size);
+  if (std::fwrite(data, 1, bytes, file) != bytes || std::fflush(file) != 0) {
+    RecordFailed(index, kind, "writing", errno);
+  }
+}
+
+void Runner::RecordFailed(int index, int kind, const char* what, int error) {
+  BoardState& b = boards_[index];
+  b.logComplete = false;
+  char path[kLogPathSize];
+  LogPath(index, BOARD_RECORD_SUFFIXES[kind], path);
+  std::fprintf(stderr, "tcpflash-many: %s %s failed (%s): the record of %s is incomplete\n", what,
+               path, std::strerror(error), b.name);
+  std::fflush(stderr);
+  // Bytes behind a gap would mislead; the file keeps what it holds.
+  FILE* file = records_[index][kind];
+  records_[index][kind] = nullptr;
+  if (file != nullptr) std::fclose(file);
 }
 
 void Runner::OnEnd(int slot, const ChildEnd& end) {

@@ -223,7 +223,8 @@ class ManyTest(unittest.TestCase):
                  "cannot read the image folder (missing, unreadable or no regular file)"),
                 (["--verbose", board], "unknown option --verbose"),
                 (["--jobs", "0", board], "--jobs takes a number 1-256, not 0"),
-                (["--boards", "missing.txt"], "cannot read the board file missing.txt"),
+                (["--boards", "missing.txt"], "cannot read the board file missing.txt "
+                 "(missing, unreadable or no regular file)"),
                 (["--boards", "bad.txt"],
                  "bad.txt:2: \"99999\" is no port (1-65535) in \"127.0.0.1:99999\""),
                 ([board, board], "board %s is listed twice" % board),
