@@ -58,6 +58,13 @@ int CheckRunPaths(const RunPaths& paths, const BoardList& boards, char* why) {
   }
   const fs::path logDir = Resolved(paths.logDir);
 
+  if (SameFile(logDir, image.resolved) || Inside(logDir, image.resolved)) {
+    std::snprintf(why, RUN_PATHS_ERROR_SIZE, "the log folder %.200s %s the image %.200s",
+                  paths.logDir, SameFile(logDir, image.resolved) ? "is" : "lies inside",
+                  image.given);
+    return -1;
+  }
+
   for (const Named& out : outputs) {
     for (int i = 0; i < inputCount; ++i) {
       if (SameFile(out.resolved, inputs[i].resolved)) {
@@ -76,12 +83,6 @@ int CheckRunPaths(const RunPaths& paths, const BoardList& boards, char* why) {
       std::snprintf(why, RUN_PATHS_ERROR_SIZE, "%s %.200s is a folder", out.what, out.given);
       return -1;
     }
-  }
-  if (SameFile(logDir, image.resolved) || Inside(logDir, image.resolved)) {
-    std::snprintf(why, RUN_PATHS_ERROR_SIZE, "the log folder %.200s %s the image %.200s",
-                  paths.logDir, SameFile(logDir, image.resolved) ? "is" : "lies inside",
-                  image.given);
-    return -1;
   }
 
   // Every record of every board, against every file the run must not touch.
