@@ -87,10 +87,12 @@ void PrintToolUsage(FILE* out) {
       "application to the update loader, streams the image, has it flashed, waits\n"
       "until the board is ready and resets it.\n"
       "\n"
-      "  address            the board's IPv4 address; up to three characters are\n"
-      "                     completed to 192.168.14.<address>. Without an address\n"
-      "                     (or with three or more arguments) the tool asks for one.\n"
-      "  port               TCP port (default 6666)\n"
+      "  address            the board's IPv4 address: four numbers 0-255 without\n"
+      "                     leading zeros (192.168.14.17, not 192.168.14.017); up to\n"
+      "                     three characters are completed to 192.168.14.<address>.\n"
+      "                     Without an address (or with three or more arguments) the\n"
+      "                     tool asks for one.\n"
+      "  port               TCP port, 1 to 65535 in decimal digits (default 6666)\n"
       "  --image FILE       image to flash (default: image.uncompressed in the\n"
       "                     working directory); it must be a regular file and is\n"
       "                     sent unchanged\n"
@@ -101,8 +103,9 @@ void PrintToolUsage(FILE* out) {
       "\n"
       "Exit status:\n"
       "  0    the board was flashed as ordered\n"
-      "  1    no update was attempted: bad usage, no image file, no sockets\n"
-      "       library, no address, or the first connection failed\n"
+      "  1    no update was attempted: bad usage (a port that is no port\n"
+      "       included), no image file, no sockets library, no address, an\n"
+      "       address that is none (\"s err\"), or the first connection failed\n"
       "  255  (-1) the update run failed; the console output tells where\n",
       out);
 }
