@@ -28,7 +28,7 @@ class RefusalTest(unittest.TestCase):
             write(IMAGE_NAME, IMAGE)
             write("empty.bin", b"")
             write("tray.txt", b"%s\n" % board.encode())
-            write("nul.txt", b"# tray\n\x00%s\n127.0.0.1:1\n" % board.encode())
+            write("zeros.txt", b"# tray\n\x00%s\n127.0.0.1:1\n" % board.encode())
             write("big.txt", b"\n" * (1 << 20) + b"%s\n" % board.encode())
             os.mkdir(os.path.join(work, "sub"))
             image_stat = os.stat(os.path.join(work, IMAGE_NAME))
@@ -56,7 +56,7 @@ class RefusalTest(unittest.TestCase):
                  "the report tray.txt would overwrite the board file tray.txt"),
                 (["--image", "empty.bin", board], "the image is empty: empty.bin"),
                 # Board files: text of bounded size in a regular file.
-                (["--boards", "nul.txt"], "nul.txt:2: a NUL byte: no board file of text"),
+                (["--boards", "zeros.txt"], "zeros.txt:2: a NUL byte: no board file of text"),
                 (["--boards", "big.txt"], "big.txt: larger than 1048576 bytes: no board file"),
                 # Addresses and ports as tcpflash reads them: the C library
                 # would take these for 127.0.0.1, 127.0.0.8 and port 7.
