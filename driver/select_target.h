@@ -20,7 +20,7 @@ constexpr int ADDRESS_TEXT_SIZE = 40;
 // SELECT_NO_INPUT after a message when input ended first.
 constexpr int SELECT_REFUSED = 1;
 constexpr int SELECT_NO_INPUT = 2;
-int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port);
+int SelectTarget(int argc, char* const* argv, FILE* input, char* address, int* port);
 
 // Reads the zero-terminated text as a TCP port: decimal digits and nothing
 // else (no sign, no spaces), worth 1 to 65535. Returns the port, or -1. The

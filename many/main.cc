@@ -16,7 +16,7 @@
 #include "many/report.h"
 #include "many/run_paths.h"
 #include "many/scheduler.h"
-#include "many/sha256.h"
+#include "driver/sha256.h"
 #include "net/socket_layer.h"
 
 namespace {

@@ -145,7 +145,7 @@ int TcpEndpoint::Connect() {
     uint8_t octets[4];
     if (ParseIpv4Address(address, octets) != 0) {
       std::printf("s err\n");
-      return -3;
+      return CONNECT_BAD_ADDRESS;
     }
     std::memcpy(&remoteAddr.sin_addr, octets, 4);
   }
@@ -155,12 +155,12 @@ int TcpEndpoint::Connect() {
   dataSocket = socket(AF_INET, SOCK_STREAM, 0);
   if (dataSocket == INVALID_SOCKET) {
     std::printf("s err\n");
-    return -1;
+    return CONNECT_NO_SOCKET;
   }
   if (ConnectWithin(dataSocket, remoteAddr, connectTimeoutMs) != 0) {
     std::printf("connect err\n");
     CloseSocket(&dataSocket);
-    return -1;
+    return CONNECT_FAILED;
   }
   return 0;
 }
