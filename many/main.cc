@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "driver/image_file.h"
+#include "driver/sha256.h"
 #include "driver/tool_options.h"
 #include "many/board_list.h"
 #include "many/board_state.h"
@@ -16,7 +17,6 @@
 #include "many/report.h"
 #include "many/run_paths.h"
 #include "many/scheduler.h"
-#include "driver/sha256.h"
 #include "net/socket_layer.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "many/board_state.h"
 #include "driver/sha256.h"
+#include "many/board_state.h"
 
 // "YYYY-MM-DDTHH:MM:SSZ" and the terminating zero.
 constexpr int UTC_TIME_SIZE = 21;
