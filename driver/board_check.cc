@@ -43,6 +43,10 @@ int CheckBoot(TcpEndpoint& endpoint, int bootTimeoutS, const char* expectVersion
   std::printf("Checking that the board starts its application...");
   bool answered = false;
   for (int attempt = 1;; ++attempt) {
+    // A board needs a moment to restart: right after the close its old
+    // firmware may still take a connection that it never serves.
+    if (Clock::now() + std::chrono::milliseconds(BOOT_ATTEMPT_PAUSE_MS) >= deadline) break;
+    Sleep(BOOT_ATTEMPT_PAUSE_MS);
     const long long leftMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (leftMs <= 0) break;
@@ -57,8 +61,6 @@ int CheckBoot(TcpEndpoint& endpoint, int bootTimeoutS, const char* expectVersion
                  (firmware->mode == MODE_APPLICATION && firmware->hasVersion);
       if (answered) break;
     }
-    if (Clock::now() + std::chrono::milliseconds(BOOT_ATTEMPT_PAUSE_MS) >= deadline) break;
-    Sleep(BOOT_ATTEMPT_PAUSE_MS);
   }
   endpoint.connectTimeoutMs = connectTimeoutMs;
   if (!answered) {

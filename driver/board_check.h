@@ -31,9 +31,9 @@ void PrintVersion(const VersionText& version);
 bool VersionIs(const VersionText& version, const char* expected);
 
 // After the close command, with the endpoint closed: prints "Checking that
-// the board starts its application...", then connects (each attempt bounded
-// by the endpoint's connect time-out, cut to the time left;
-// BOOT_ATTEMPT_PAUSE_MS apart) until the board answers with a mode and its
+// the board starts its application...", then connects (each attempt after a
+// pause of BOOT_ATTEMPT_PAUSE_MS and bounded by the endpoint's connect
+// time-out, cut to the time left) until the board answers with a mode and its
 // version or bootTimeoutS have passed, and prints the verdict. expectVersion,
 // when not null, is the application version the board must report. Leaves
 // the endpoint closed. Returns 0 when the board runs its application (as

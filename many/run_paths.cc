@@ -39,29 +39,32 @@ bool Inside(const fs::path& path, const fs::path& dir) {
 }
 
 struct Named {
-  const char* what;  // "the report", ...
-  const char* given;
+  const char* what = "";  // "the report", ...
+  const char* given = "";
   fs::path resolved;
 };
 
 }  // namespace
 
 int CheckRunPaths(const RunPaths& paths, const BoardList& boards, char* why) {
-  const Named image{"the image", paths.image, Resolved(paths.image)};
   const Named outputs[] = {
       {"the report", paths.report, Resolved(paths.report)},
       {"the report's temporary file", paths.reportTemp, Resolved(paths.reportTemp)}};
-  Named inputs[2] = {image, image};
-  int inputCount = 1;
+  // What the run reads; the image first, when there is one.
+  Named inputs[2];
+  int inputCount = 0;
+  if (paths.image != nullptr)
+    inputs[inputCount++] = {"the image", paths.image, Resolved(paths.image)};
   if (paths.boardsFile != nullptr) {
     inputs[inputCount++] = {"the board file", paths.boardsFile, Resolved(paths.boardsFile)};
   }
+  const Named* image = paths.image != nullptr ? &inputs[0] : nullptr;
   const fs::path logDir = Resolved(paths.logDir);
 
-  if (SameFile(logDir, image.resolved) || Inside(logDir, image.resolved)) {
+  if (image != nullptr && (SameFile(logDir, image->resolved) || Inside(logDir, image->resolved))) {
     std::snprintf(why, RUN_PATHS_ERROR_SIZE, "the log folder %.200s %s the image %.200s",
-                  paths.logDir, SameFile(logDir, image.resolved) ? "is" : "lies inside",
-                  image.given);
+                  paths.logDir, SameFile(logDir, image->resolved) ? "is" : "lies inside",
+                  image->given);
     return -1;
   }
 
@@ -73,9 +76,9 @@ int CheckRunPaths(const RunPaths& paths, const BoardList& boards, char* why) {
         return -1;
       }
     }
-    if (Inside(out.resolved, image.resolved)) {
+    if (image != nullptr && Inside(out.resolved, image->resolved)) {
       std::snprintf(why, RUN_PATHS_ERROR_SIZE, "%s %.200s lies inside the image %.200s", out.what,
-                    out.given, image.given);
+                    out.given, image->given);
       return -1;
     }
     std::error_code error;

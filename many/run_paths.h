@@ -13,7 +13,7 @@ constexpr int RUN_PATHS_ERROR_SIZE = 512;
 constexpr const char* REPORT_TEMP_SUFFIX = ".partial";
 
 struct RunPaths {
-  const char* image = "";
+  const char* image = nullptr;       // null: none is read (--info)
   const char* boardsFile = nullptr;  // null: none
   const char* logDir = "";           // made later if it does not exist yet
   const char* report = "";

@@ -86,6 +86,8 @@ TEST_F(RunPathsTest, OutputsNeverOverlapInputs) {
       {"v.bin", "logs", "logs/127.0.0.1_7000.log", "is the record 127.0.0.1_7000.log of board"},
       {"v.bin", "logs/", "logs/./127.0.0.1_7000.stderr.log",
        "is the record 127.0.0.1_7000.stderr.log of board 127.0.0.1:7000"},
+      {"v.bin", "logs", "logs/127.0.0.1_7000.events.jsonl",
+       "is the record 127.0.0.1_7000.events.jsonl of board"},
       {"logs/127.0.0.1_7000.log", "logs", "r.json", "the image "},
       {"v.bin", "logs", "v", ""},
       {"v.bin", "logs", "v.bin.json", ""},

@@ -229,7 +229,8 @@ def tool_command(args, stdin=b""):
 
 
 # Options of the tool that take a value; they never count as arguments.
-_VALUE_OPTIONS = ("--image", "--progress", "--events")
+_VALUE_OPTIONS = ("--image", "--progress", "--events", "--expect-sha256", "--boot-timeout",
+                  "--expect-version", "--ready-timeout")
 
 
 def _positional(args):
@@ -276,7 +277,8 @@ def is_loopback_text(text):
 
 # Options of tcpflash-many that take a value.
 _MANY_VALUE_OPTIONS = ("--image", "--jobs", "--log-dir", "--report", "--boards",
-                       "--board-timeout")
+                       "--board-timeout", "--boot-timeout", "--ready-timeout",
+                       "--expect-version")
 
 
 def _check_many_targets(args, cwd):
@@ -426,16 +428,17 @@ def _read_port(proc):
 class SimRun:
     """What flash_into_sim saw: the tool's stdout and exit status, the image
     the simulator received (None when it wrote none), the simulator's exit
-    status (None when it was not waited for), its port, and the tool's
-    events (None unless asked for)."""
+    status (None when it was not waited for), its port, the tool's events
+    (None unless asked for) and the simulator's log."""
 
-    def __init__(self, out, status, received, sim_status, port, events=None):
+    def __init__(self, out, status, received, sim_status, port, events=None, sim_log=""):
         self.out = out
         self.status = status
         self.received = received
         self.sim_status = sim_status
         self.port = port
         self.events = events
+        self.sim_log = sim_log
 
 
 def flash_into_sim(image, sim_args, timeout=RUN_TIMEOUT_S, sim_timeout_s=60, wait_sim=True,
@@ -454,8 +457,9 @@ def flash_into_sim(image, sim_args, timeout=RUN_TIMEOUT_S, sim_timeout_s=60, wai
                        timeout_s=sim_timeout_s) as sim:
             out, status = run_tool(args + ["127.0.0.1", sim.port], cwd=path, timeout=timeout)
             sim_status = sim.wait()[1] if wait_sim else None
+            sim_log = sim.log()
         return SimRun(out, status, read_image(received_path), sim_status, sim.port,
-                      read_events(events_path) if events else None)
+                      read_events(events_path) if events else None, sim_log)
 
 
 # ---- The event stream (--events).

@@ -51,6 +51,9 @@ class RefusalTest(unittest.TestCase):
                 (["--log-dir", "logs", "--report", log + ".stderr.log", board],
                  "the report %s.stderr.log is the record 127.0.0.1_%d.stderr.log of board %s in "
                  "the log folder" % (log, port, board)),
+                (["--log-dir", "logs", "--report", log + ".events.jsonl", board],
+                 "the report %s.events.jsonl is the record 127.0.0.1_%d.events.jsonl of board %s "
+                 "in the log folder" % (log, port, board)),
                 (["--log-dir", "logs", "--report", "logs", board], "the report logs is a folder"),
                 (["--boards", "tray.txt", "--report", "tray.txt"],
                  "the report tray.txt would overwrite the board file tray.txt"),
