@@ -3,11 +3,11 @@
 #include <cctype>
 #include <cstring>
 
+// TCPFLASH_REVISION: written at every build (cmake/revision.cmake).
+#include "tcpflash_revision.h"
+
 #ifndef TCPFLASH_VERSION
 #define TCPFLASH_VERSION "unknown"
-#endif
-#ifndef TCPFLASH_REVISION
-#define TCPFLASH_REVISION ""
 #endif
 
 namespace {
@@ -108,7 +108,5 @@ void PrintToolUsage(FILE* out) {
 }
 
 void PrintToolVersion(FILE* out) {
-  const char* revision = TCPFLASH_REVISION;
-  std::fprintf(out, "tcpflash %s%s%s%s\n", TCPFLASH_VERSION, revision[0] != '\0' ? " (" : "",
-               revision, revision[0] != '\0' ? ")" : "");
+  std::fprintf(out, "tcpflash %s (%s)\n", TCPFLASH_VERSION, TCPFLASH_REVISION);
 }

@@ -33,8 +33,8 @@ int ParseToolOptions(int argc, char** argv, ToolOptions* options);
 // Prints the usage text (options, exit statuses, the image file) to out.
 void PrintToolUsage(FILE* out);
 
-// Prints the program's version and, when the build knew it, the source
-// revision to out.
+// Prints the program's version and the source revision it was built from
+// ("revision unknown" when the build had none) to out.
 void PrintToolVersion(FILE* out);
 
 #endif  // TCPFLASH_DRIVER_TOOL_OPTIONS_H_

@@ -15,7 +15,7 @@ PKGS_WINE=(wine64)
 # sanitizer build and its tests
 PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
 # the Debian package and its dependencies, on top of the native build
-PKGS_PACKAGE=(dpkg-dev file)
+PKGS_PACKAGE=(dpkg-dev file lintian mandoc)
 # clang-tidy over the sources, with the native build's compilation database
 PKGS_TIDY=(clang-tidy)
 # libFuzzer runs of the harnesses
