@@ -118,7 +118,8 @@ class ManualPageTest(unittest.TestCase):
         for program in PROGRAMS:
             with self.subTest(program=program):
                 th = re.search(r"^\.TH .*$", page_source(program), re.M).group(0)
-                self.assertIn('"tcpflash %s"' % version, th)
+                self.assertIn('"tcpflash %s"' % version, th,
+                              "the page's .TH line names another version than --version")
 
 
 def complete(program, words):
