@@ -129,8 +129,8 @@ def complete(program, words):
     script = r'''
 source "$1" || exit 1
 complete -p "$2" || exit 1
-spec=$(complete -p "$2")
-func=${spec#*-F }; func=${func%% *}
+registered=$(complete -p "$2")
+func=${registered#*-F }; func=${func%% *}
 shift
 COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
 COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
@@ -153,16 +153,16 @@ class CompletionTest(unittest.TestCase):
             self.skipTest("no --completion")
 
     def test_prog_completes_to_progress(self):
-        spec, offers = complete("tcpflash", ["--prog"])
-        self.assertRegex(spec, r"^complete -F \S+ tcpflash$")
+        registered, offers = complete("tcpflash", ["--prog"])
+        self.assertRegex(registered, r"^complete -F \S+ tcpflash$")
         self.assertEqual(offers, ["--progress"])
         self.assertEqual(complete("tcpflash", ["--progress", ""])[1], ["auto", "on", "off"])
 
     def test_every_option_of_help_is_offered(self):
         for program in PROGRAMS:
             with self.subTest(program=program):
-                spec, offers = complete(program, ["--"])
-                self.assertTrue(spec.endswith(" " + program), spec)
+                registered, offers = complete(program, ["--"])
+                self.assertTrue(registered.endswith(" " + program), registered)
                 wanted = {o for o in help_options(program) if o.startswith("--")}
                 self.assertEqual(wanted - set(offers), set())
 
