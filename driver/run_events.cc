@@ -20,6 +20,7 @@ constexpr struct {
     {RunFailure::kNotLoader, "not-loader"},
     {RunFailure::kWrite, "write"},
     {RunFailure::kImageChanged, "image-changed"},
+    {RunFailure::kImageUnreadable, "image-unreadable"},
     {RunFailure::kNoState, "no-state"},
     {RunFailure::kNotOrdered, "not-ordered"},
     {RunFailure::kImageMismatch, "image-mismatch"},
@@ -59,6 +60,8 @@ const char* RunPhaseName(RunPhase phase) {
       return "resetting";
     case RunPhase::kClosing:
       return "closing";
+    case RunPhase::kVerifying:
+      return "verifying";
   }
   return "?";
 }

@@ -7,8 +7,18 @@
 
 #include <cstdint>
 
+#include "protocol/reply.h"
+
 // The run's phases, in the order a run passes through them.
-enum class RunPhase { kSwitching, kLoader, kSending, kFlashing, kResetting, kClosing };
+enum class RunPhase {
+  kSwitching,
+  kLoader,
+  kSending,
+  kFlashing,
+  kResetting,
+  kClosing,
+  kVerifying,  // checking that the board starts its application again
+};
 
 // The loader commands whose sending the run reports.
 enum class RunStep { kResetFlashdata, kSetOffset, kStartFlash, kReset, kClose };
@@ -30,6 +40,7 @@ enum class RunFailure {
   kNotLoader,          // after the switch the board is not in its update loader
   kWrite,              // a data frame was not sent
   kImageChanged,       // the image file changed while it was sent
+  kImageUnreadable,    // the image file could not be read while it was sent
   kNoState,            // no state reply while waiting for ready
   kNotOrdered,         // a step that flashing needs could not be sent
   kImageMismatch,      // the image does not hash to the expected SHA-256
@@ -53,6 +64,10 @@ struct RunResult {
   int status = 0;
   bool flashed = false;  // only with status 0 after an update
   RunFailure failure = RunFailure::kNone;
+  bool skipped = false;  // the board already ran the expected version
+  // The application version the board reported after the update.
+  bool hasVersionAfter = false;
+  VersionText versionAfter;
 };
 
 // Hears of a run as it happens, on the run's own thread. Texts are handed
@@ -60,7 +75,7 @@ struct RunResult {
 class RunObserver {
  public:
   // The target and the image are known; imageSize is -1 when the image could
-  // not be opened.
+  // not be opened, imagePath null when the run needs none (--info).
   virtual void Started(const char* address, int port, const char* imagePath,
                        long long imageSize) = 0;
   // A connection stands: attempt 1 is the first, later ones the reconnect's.

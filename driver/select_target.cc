@@ -37,7 +37,7 @@ void PrintTooLong() { std::printf("Address too long: at most %d characters\n", A
 
 }  // namespace
 
-int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port) {
+int SelectTarget(int argc, char* const* argv, FILE* input, char* address, int* port) {
   *port = DEFAULT_PORT;
   if (argc == 2 || argc == 3) {
     if (std::strlen(argv[1]) > static_cast<size_t>(ADDRESS_MAX_CHARS)) {

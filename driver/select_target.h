@@ -18,7 +18,7 @@ constexpr int ADDRESS_TEXT_SIZE = 40;
 // too long); SELECT_NO_INPUT after a message when input ended first.
 constexpr int SELECT_REFUSED = 1;
 constexpr int SELECT_NO_INPUT = 2;
-int SelectTarget(int argc, char** argv, FILE* input, char* address, int* port);
+int SelectTarget(int argc, char* const* argv, FILE* input, char* address, int* port);
 
 // Completes an address of at most 3 characters to "192.168.14.<address>" in
 // place; longer ones stay as they are. address must hold ADDRESS_TEXT_SIZE

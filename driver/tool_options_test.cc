@@ -15,6 +15,7 @@ struct Parsed {
   int result;
   ToolOptions options;
   std::string imagePath;
+  std::string eventsPath;
   std::vector<std::string> positional;
   std::string complaint;
 };
@@ -26,14 +27,17 @@ Parsed Parse(std::vector<std::string> args) {
   p.result = ParseToolOptions(line.argc(), line.argv(), &p.options);
   p.complaint = testing::internal::GetCapturedStderr();
   p.imagePath = p.options.imagePath;
+  p.eventsPath = p.options.eventsPath != nullptr ? p.options.eventsPath : "(none)";
   const int kept = std::min(p.options.positionalCount, POSITIONAL_KEPT);
   for (int i = 1; i < kept; ++i) p.positional.emplace_back(p.options.positional[i]);
   return p;
 }
 
 TEST(ToolOptionsTest, OptionsStandAnywhereAndNeverCountAsArguments) {
-  const Parsed p = Parse({"--progress", "on", "127.0.0.1", "--image", "fw.bin", "7000"});
+  const Parsed p =
+      Parse({"--progress", "on", "127.0.0.1", "--image", "fw.bin", "7000", "--events", "-"});
   EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.eventsPath, "-");
   EXPECT_EQ(p.positional, (std::vector<std::string>{"127.0.0.1", "7000"}));
   EXPECT_EQ(p.options.positionalCount, 3);
   EXPECT_EQ(p.imagePath, "fw.bin");
@@ -69,6 +73,7 @@ TEST(ToolOptionsTest, BadUsageIsNamed) {
       {{"-x"}, "tcpflash: unknown option -x\n"},
       {{"--image"}, "tcpflash: missing value for --image\n"},
       {{"--image", ""}, "tcpflash: missing value for --image\n"},
+      {{"--events"}, "tcpflash: missing value for --events\n"},
       {{"--progress", "sometimes"}, "tcpflash: --progress takes auto, on or off, not sometimes\n"},
   };
   for (const auto& c : cases) {

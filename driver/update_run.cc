@@ -1,29 +1,56 @@
 #include "driver/update_run.h"
 
+#include <cstring>
+
+#include "driver/board_check.h"
+#include "driver/file_stamp.h"
 #include "driver/progress.h"
+#include "driver/sha256.h"
 #include "net/tcp_endpoint.h"
 #include "protocol/app_commands.h"
 #include "protocol/loader_commands.h"
 
 namespace {
 
-// Ends a run that failed after the first connection.
-int Abandon(TcpEndpoint& endpoint, const char* message) {
-  std::printf("%s", message);
-  endpoint.Close();
-  WSACleanup();
-  return -1;
-}
-
-// Carries the transfer's advance to the progress display.
-class TransferProgress final : public TransferObserver {
+// Carries the transfer's advance to the progress display and the events,
+// and holds back the frame that would end the image unless the file is still
+// the one that was opened and, when a hash is expected, what went out has it.
+class TransferWatch final : public TransferObserver {
  public:
-  explicit TransferProgress(Progress& progress) : progress_(progress) {}
-  void TransferAdvanced(long long sent) override { progress_.Update(sent); }
+  TransferWatch(Progress& progress, RunObserver& events, long long total,
+                const UpdateChecks& checks, FILE* image)
+      : progress_(progress), events_(events), total_(total), checks_(checks), image_(image) {}
+  void TransferAdvanced(long long sent) override {
+    sent_ = sent;
+    progress_.Update(sent);
+    events_.TransferAdvanced(sent, total_, false);
+  }
   void TransferWillPrint() override { progress_.Erase(); }
+  bool ApproveFrame(const uint8_t* block, int n, bool last) override {
+    if (checks_.expectedSha256 != nullptr) sha_.Update(block, static_cast<size_t>(n));
+    if (!last) return true;
+    if (checks_.openedStamp != nullptr) {
+      // A file rewritten in place keeps its size but not its times.
+      FileStamp now;
+      if (ReadFileStamp(image_, &now) != 0 || !SameStamp(now, *checks_.openedStamp)) return false;
+    }
+    if (checks_.expectedSha256 != nullptr) {
+      uint8_t digest[SHA256_DIGEST_SIZE];
+      sha_.Finish(digest);
+      return std::memcmp(digest, checks_.expectedSha256, SHA256_DIGEST_SIZE) == 0;
+    }
+    return true;
+  }
+  long long sent() const { return sent_; }
 
  private:
   Progress& progress_;
+  RunObserver& events_;
+  long long total_;
+  const UpdateChecks& checks_;
+  FILE* image_;
+  Sha256 sha_;
+  long long sent_ = 0;
 };
 
 // Sleeps SWITCH_WAIT_MS while the display counts the seconds down.
@@ -49,7 +76,8 @@ constexpr int ATTEMPT_TEXT_MAX = 5;
 static_assert(RECONNECT_MAX_ATTEMPTS < 100, "\"10/10\" is the widest attempt text");
 
 // Closes the application connection and connects to the update loader that
-// the device starts in its place. Returns 0 connected, -1 after "Timeout\r\n".
+// the device starts in its place. Returns the number of the attempt that
+// connected, or -1 after "Timeout\r\n".
 int ReconnectToLoader(TcpEndpoint& endpoint, Progress& progress) {
   endpoint.Close();
   WaitForLoader(progress);
@@ -66,15 +94,17 @@ int ReconnectToLoader(TcpEndpoint& endpoint, Progress& progress) {
     progress.Show(attempt);
     const int connected = endpoint.Connect();
     progress.Erase();
-    if (connected == 0) return 0;
+    if (connected == 0) return pass;
   }
 }
 
-// Sends one fixed loader command and prints "<what> ok\n" or "<what> err\n".
-// Returns true when it was sent.
-bool SendReported(TcpEndpoint& endpoint, uint8_t command, const char* what) {
+// Sends one fixed loader command, prints "<what> ok\n" or "<what> err\n"
+// and reports the step. Returns true when it was sent.
+bool SendReported(TcpEndpoint& endpoint, uint8_t command, RunStep step, const char* what,
+                  RunObserver& events) {
   const bool sent = SendLoaderCommand(endpoint, command) == 0;
   std::printf("%s %s\n", what, sent ? "ok" : "err");
+  events.StepSent(step, sent);
   return sent;
 }
 
@@ -88,15 +118,34 @@ int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
   return status;
 }
 
-int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress* progress) {
-  Progress silent(nullptr, false);
-  Progress& shown = progress != nullptr ? *progress : silent;
+int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, const UpdateChecks& checks,
+              Progress& progress, RunObserver& events, RunResult* result) {
+  // Ends a run that failed after the first connection.
+  const auto abandon = [&](RunFailure why, const char* message) {
+    result->failure = why;
+    std::printf("%s", message);
+    endpoint.Close();
+    WSACleanup();
+    return -1;
+  };
   int mode = QueryDeviceMode(endpoint);
-  if (mode < 1) return Abandon(endpoint, "No Device found\r\n");
+  events.ModeReported(mode > 0 ? mode : 0);
+  if (mode < 1) return abandon(RunFailure::kNoDevice, "No Device found\r\n");
   std::printf("Device found %d\r\n", mode);
 
+  VersionText version;
   if (mode == MODE_APPLICATION) {
-    RequestAppVersion(endpoint);
+    events.PhaseBegan(RunPhase::kSwitching);
+    if (RequestAppVersion(endpoint, &version) == 0) {
+      events.VersionReported(VersionOf::kApplication, version.bytes, version.length);
+      if (checks.skipCurrent && checks.expectVersion != nullptr &&
+          VersionIs(version, checks.expectVersion)) {
+        result->skipped = true;
+        std::printf("Board already runs version ");
+        PrintVersion(version);
+        return OrderlyEnd(endpoint, ": no update\r\n", 0);
+      }
+    }
     std::printf("Starte Update...");
     // A refused switch leaves the loader steps to run on this connection.
     if (StartUpdateMode(endpoint) >= 0) {
@@ -105,34 +154,106 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, Progress*
       // connection was closed before the first attempt and every failed
       // attempt closed its own socket, so no socket is left; the process
       // ends right after, which releases the sockets library.
-      if (ReconnectToLoader(endpoint, shown) != 0) return -1;
+      const int attempt = ReconnectToLoader(endpoint, progress);
+      if (attempt < 0) {
+        result->failure = RunFailure::kLoaderUnreachable;
+        return -1;
+      }
+      events.Connected(attempt);
       mode = QueryDeviceMode(endpoint);
-      if (mode != MODE_UPDATELOADER) return Abandon(endpoint, "Error starting Updateloader\r\n");
+      events.ModeReported(mode > 0 ? mode : 0);
+      if (mode != MODE_UPDATELOADER) {
+        return abandon(RunFailure::kNotLoader, "Error starting Updateloader\r\n");
+      }
       std::printf("Device found %d\r\n", mode);
     }
   }
 
-  if (RequestLoaderVersion(endpoint) < 0) std::printf("Version request error!\r\n");
+  events.PhaseBegan(RunPhase::kLoader);
+  if (RequestLoaderVersion(endpoint, &version) < 0) {
+    std::printf("Version request error!\r\n");
+  } else {
+    events.VersionReported(VersionOf::kLoader, version.bytes, version.length);
+  }
   // Exit status 0 promises a flashed board, so every step that flashing
   // needs must have gone out; the others are only reported.
-  bool flashOrdered = SendReported(endpoint, LOADER_RESET_FLASHDATA, "\r\nReset Flashdata");
+  bool flashOrdered = SendReported(endpoint, LOADER_RESET_FLASHDATA, RunStep::kResetFlashdata,
+                                   "\r\nReset Flashdata", events);
+  events.PhaseBegan(RunPhase::kSending);
   std::printf("Transfering image..");
-  TransferProgress observer(shown);
-  shown.Start(imageSize);
-  const int sent = TransferImage(endpoint, image, imageSize, shown.Enabled() ? &observer : nullptr);
-  shown.Erase();
-  if (sent < 0) return Abandon(endpoint, "Write err\n");
-  std::printf("ok\n");
-  flashOrdered &= SendReported(endpoint, LOADER_SET_OFFSET, "Setting Offset");
-  flashOrdered &= SendReported(endpoint, LOADER_START_FLASH, "Starting Flash");
-  if (WaitUntilReady(endpoint) != 0) {
-    char message[64];
-    std::snprintf(message, sizeof message, "\r\nNo device state for %d s: giving up\r\n",
-                  READY_SILENCE_LIMIT_MS / 1000);
-    return Abandon(endpoint, message);
+  TransferWatch watch(progress, events, imageSize, checks, image);
+  progress.Start(imageSize);
+  events.TransferAdvanced(0, imageSize, false);
+  const int sent = TransferImage(endpoint, image, imageSize, &watch);
+  progress.Erase();
+  events.TransferAdvanced(watch.sent(), imageSize, true);
+  if (sent < 0) {
+    const RunFailure why = sent == TRANSFER_CHANGED      ? RunFailure::kImageChanged
+                           : sent == TRANSFER_UNREADABLE ? RunFailure::kImageUnreadable
+                                                         : RunFailure::kWrite;
+    return abandon(why, "Write err\n");
   }
+  std::printf("ok\n");
+  events.PhaseBegan(RunPhase::kFlashing);
+  flashOrdered &=
+      SendReported(endpoint, LOADER_SET_OFFSET, RunStep::kSetOffset, "Setting Offset", events);
+  flashOrdered &=
+      SendReported(endpoint, LOADER_START_FLASH, RunStep::kStartFlash, "Starting Flash", events);
+  const int readyLimitMs = checks.readyTimeoutS * 1000;
+  const int ready = WaitUntilReady(endpoint, READY_SILENCE_LIMIT_MS, readyLimitMs);
+  if (ready != 0) {
+    char message[64];
+    if (ready == READY_NEVER) {
+      std::snprintf(message, sizeof message, "\r\nDevice not ready after %d s: giving up\r\n",
+                    checks.readyTimeoutS);
+    } else {
+      std::snprintf(message, sizeof message, "\r\nNo device state for %d s: giving up\r\n",
+                    READY_SILENCE_LIMIT_MS / 1000);
+    }
+    return abandon(ready == READY_NEVER ? RunFailure::kNotReady : RunFailure::kNoState, message);
+  }
+  events.PhaseBegan(RunPhase::kResetting);
   std::printf("\r\nDev reset\r\n");
-  ResetDevice(endpoint);
+  events.StepSent(RunStep::kReset, ResetDevice(endpoint) == 0);
+  events.PhaseBegan(RunPhase::kClosing);
   const bool closeSent = SendLoaderCommand(endpoint, LOADER_CLOSE) == 0;
-  return OrderlyEnd(endpoint, closeSent ? "Close ok\n" : "Close err\n", flashOrdered ? 0 : -1);
+  events.StepSent(RunStep::kClose, closeSent);
+  if (!flashOrdered) result->failure = RunFailure::kNotOrdered;
+  if (!flashOrdered || !checks.verify) {
+    return OrderlyEnd(endpoint, closeSent ? "Close ok\n" : "Close err\n", flashOrdered ? 0 : -1);
+  }
+  // The orderly end, with the boot check between the close and the release
+  // of the sockets library.
+  std::printf("%s", closeSent ? "Close ok\n" : "Close err\n");
+  Sleep(CLOSE_PAUSE_MS);
+  endpoint.Close();
+  events.PhaseBegan(RunPhase::kVerifying);
+  RunningFirmware after;
+  const int status = CheckBoot(endpoint, checks.bootTimeoutS, checks.expectVersion, events, &after,
+                               &result->failure);
+  if (after.mode == MODE_APPLICATION && after.hasVersion) {
+    result->hasVersionAfter = true;
+    result->versionAfter = after.version;
+  }
+  WSACleanup();
+  return status;
+}
+
+int RunInfo(TcpEndpoint& endpoint, RunObserver& events, RunResult* result) {
+  RunningFirmware firmware;
+  const int mode = ReadRunningFirmware(endpoint, events, &firmware);
+  if (mode < 1) {
+    result->failure = RunFailure::kNoDevice;
+    std::printf("No Device found\r\n");
+    endpoint.Close();
+    WSACleanup();
+    return -1;
+  }
+  std::printf("Board runs its %s", mode == MODE_APPLICATION ? "application" : "update loader");
+  if (firmware.hasVersion) {
+    std::printf(", version ");
+    PrintVersion(firmware.version);
+    return OrderlyEnd(endpoint, "\r\n", 0);
+  }
+  return OrderlyEnd(endpoint, "; its version could not be read\r\n", 0);
 }

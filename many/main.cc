@@ -15,7 +15,7 @@
 #include "many/process.h"
 #include "many/report.h"
 #include "many/scheduler.h"
-#include "many/sha256.h"
+#include "driver/sha256.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "many/board_state.h"
-#include "many/sha256.h"
+#include "driver/sha256.h"
 
 // "YYYY-MM-DDTHH:MM:SSZ" and the terminating zero.
 constexpr int UTC_TIME_SIZE = 21;

@@ -143,7 +143,7 @@ int TcpEndpoint::Connect() {
     const auto target = inet_addr(address);
     if (target == INADDR_NONE) {
       std::printf("s err\n");
-      return -3;
+      return CONNECT_BAD_ADDRESS;
     }
     remoteAddr.sin_addr.s_addr = static_cast<uint32_t>(target);
   }
@@ -153,12 +153,12 @@ int TcpEndpoint::Connect() {
   dataSocket = socket(AF_INET, SOCK_STREAM, 0);
   if (dataSocket == INVALID_SOCKET) {
     std::printf("s err\n");
-    return -1;
+    return CONNECT_NO_SOCKET;
   }
   if (ConnectWithin(dataSocket, remoteAddr, connectTimeoutMs) != 0) {
     std::printf("connect err\n");
     CloseSocket(&dataSocket);
-    return -1;
+    return CONNECT_FAILED;
   }
   return 0;
 }

@@ -25,6 +25,10 @@ constexpr int SEND_STALL_LIMIT_MS = 60000;
 constexpr int HOST_NAME_MAX_CHARS = 254;
 constexpr int ADDRESS_MAX_CHARS = 20;
 
+constexpr int CONNECT_FAILED = -1;
+constexpr int CONNECT_NO_SOCKET = -2;
+constexpr int CONNECT_BAD_ADDRESS = -3;
+
 class TcpEndpoint {
  public:
   // Starts the sockets library (version 1.1); startupError tells the outcome.
@@ -40,10 +44,11 @@ class TcpEndpoint {
 
   // Opens a new data socket to the stored target; only the low 16 bits of the
   // port count. Waits at most connectTimeoutMs for the connection. Returns 0
-  // connected; -3 the address text is no IPv4 address ("s err\n"); -1 no
-  // socket ("s err\n") or no connection, refused or not made in time
-  // ("connect err\n"), the failed socket already closed. The data socket is
-  // non-blocking: every wait on it happens in this class, with a bound.
+  // connected; CONNECT_BAD_ADDRESS the address text is no IPv4 address ("s
+  // err\n"); CONNECT_NO_SOCKET no socket ("s err\n"); CONNECT_FAILED no
+  // connection, refused or not made in time ("connect err\n"), the failed
+  // socket already closed. The data socket is non-blocking: every wait on it
+  // happens in this class, with a bound.
   int Connect();
 
   // Sends data[0,length) whole, continuing short writes and waiting while the

@@ -70,7 +70,7 @@ int QueryDeviceMode(TcpEndpoint& endpoint) {
   return mode;
 }
 
-int RequestAppVersion(TcpEndpoint& endpoint) {
+int RequestAppVersion(TcpEndpoint& endpoint, VersionText* version) {
   if (SendCommand(endpoint, APP_VERSION) != 0) return -1;
   uint8_t reply[REPLY_BUFFER_SIZE];
   int n = ReadReply(endpoint, reply);
@@ -82,9 +82,10 @@ int RequestAppVersion(TcpEndpoint& endpoint) {
   // A short reply shows only the version characters it carried.
   std::printf("\r\nVersion ");
   const int carried = n - APP_VERSION_TEXT_AT;
-  PrintVersionText(reply + APP_VERSION_TEXT_AT,
-                   carried < APP_VERSION_CHARS ? carried : APP_VERSION_CHARS);
+  const int shown = carried < APP_VERSION_CHARS ? carried : APP_VERSION_CHARS;
+  PrintVersionText(reply + APP_VERSION_TEXT_AT, shown);
   std::printf("\r\n");
+  KeepVersionText(reply + APP_VERSION_TEXT_AT, shown, version);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "protocol/reply.h"
 #include "protocol/wire_format.h"
 
 class TcpEndpoint;
@@ -32,8 +33,10 @@ int StatusReplyMode(const uint8_t* reply, int n);
 // when the command could not be sent or a reply was missing or unexpected.
 int QueryDeviceMode(TcpEndpoint& endpoint);
 
-// Reads and prints the application's version. Returns 0, or -1.
-int RequestAppVersion(TcpEndpoint& endpoint);
+// Reads and prints the application's version and, when version is not null,
+// keeps the characters the reply carried (at most APP_VERSION_CHARS) there.
+// Returns 0, or -1 (version then untouched).
+int RequestAppVersion(TcpEndpoint& endpoint, VersionText* version = nullptr);
 
 // Tells the application to start the update loader. Returns 0 when the
 // device acknowledged, -1 otherwise.

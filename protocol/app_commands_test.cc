@@ -116,7 +116,9 @@ TEST_F(AppCommandsTest, ShortVersionReplyShowsOnlyWhatItCarried) {
   Queue(AckReply(0));
   Queue({0xFE, 0, 0, 0, 7, 0x2D, 4, 0x4E, 0x53, 9, 'V', '1', 0xFF});
   StartCapture();
-  EXPECT_EQ(RequestAppVersion(tool), 0);
+  VersionText kept;
+  EXPECT_EQ(RequestAppVersion(tool, &kept), 0);
+  EXPECT_EQ(std::string(kept.bytes, kept.bytes + kept.length), "V1");
   EXPECT_EQ(Printed(),
             "\r\nVersion received: 11\r\n 0  0  0  7 2d  4 4e 53  9 56 31 \r\nVersion V1\r\n");
 }
@@ -128,9 +130,15 @@ TEST_F(AppCommandsTest, ControlBytesOfTheVersionShowAsDots) {
                       "c\x9b"
                       "1\x07"));
   StartCapture();
-  EXPECT_EQ(RequestAppVersion(tool), 0);
+  VersionText kept;
+  EXPECT_EQ(RequestAppVersion(tool, &kept), 0);
   const std::string printed = Printed();
   EXPECT_EQ(printed.substr(printed.size() - 17), "\r\nVersion .c.1.\r\n");
+  // Only the console sees dots: the caller gets the bytes the board sent.
+  EXPECT_EQ(std::string(kept.bytes, kept.bytes + kept.length),
+            "\x1b"
+            "c\x9b"
+            "1\x07");
 }
 
 TEST_F(AppCommandsTest, RefusedVersionAndSwitchPrintNothingOfTheirOwn) {

@@ -57,7 +57,7 @@ int SendLoaderCommand(TcpEndpoint& endpoint, uint8_t command) {
   return endpoint.Send(frame, len);
 }
 
-int RequestLoaderVersion(TcpEndpoint& endpoint) {
+int RequestLoaderVersion(TcpEndpoint& endpoint, VersionText* version) {
   if (SendLoaderCommand(endpoint, LOADER_VERSION) != 0) {
     std::printf("Socket Write Error\n");
     return -1;
@@ -67,6 +67,7 @@ int RequestLoaderVersion(TcpEndpoint& endpoint) {
   if (n <= 0) return -1;
   std::printf("\r\nUpdateloader Version received: ");
   PrintVersionText(reply + LOADER_VERSION_TEXT_AT, n - LOADER_VERSION_TEXT_AT);
+  KeepVersionText(reply + LOADER_VERSION_TEXT_AT, n - LOADER_VERSION_TEXT_AT, version);
   return 0;
 }
 
@@ -82,14 +83,17 @@ int TransferImage(TcpEndpoint& endpoint, FILE* image, long long size, TransferOb
     const size_t want = last ? static_cast<size_t>(left) : sizeof block;
     const size_t n = std::fread(block, 1, want, image);
     // A byte past the size means the file grew: the frame would end a torn image.
-    const bool changed = n != want || (last && std::fgetc(image) != EOF);
+    bool changed = n != want || (last && std::fgetc(image) != EOF);
     const bool unreadable = std::ferror(image) != 0;
+    if (!unreadable && !changed && observer != nullptr) {
+      changed = !observer->ApproveFrame(block, static_cast<int>(n), last);
+    }
     if (unreadable || changed) {
       if (observer != nullptr) observer->TransferWillPrint();
       std::fputs(unreadable ? "Image read error\n" : "Image changed during the transfer\n", stdout);
-      return -1;
+      return unreadable ? TRANSFER_UNREADABLE : TRANSFER_CHANGED;
     }
-    if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return -1;
+    if (SendImageBlock(endpoint, block, static_cast<int>(n)) != 0) return TRANSFER_NOT_SENT;
     if (observer != nullptr) observer->TransferAdvanced(size - left + static_cast<long long>(n));
     if (last) return 0;
   }
@@ -100,11 +104,14 @@ int StateReplyReady(const uint8_t* reply, int n) {
   return reply[STATE_AT] == STATE_READY ? 1 : 0;
 }
 
-int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
+int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs, int busyLimitMs) {
   using Clock = std::chrono::steady_clock;
-  Clock::time_point lastReply = Clock::now();
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastReply = start;
   for (;;) {
-    if (Clock::now() - lastReply >= std::chrono::milliseconds(silenceLimitMs)) return -1;
+    const Clock::time_point now = Clock::now();
+    if (now - lastReply >= std::chrono::milliseconds(silenceLimitMs)) return READY_SILENT;
+    if (now - start >= std::chrono::milliseconds(busyLimitMs)) return READY_NEVER;
     Sleep(STATE_POLL_PAUSE_MS);
     if (SendLoaderCommand(endpoint, LOADER_DEVICE_STATE) != 0) continue;
     std::printf("Device State: ");
@@ -120,15 +127,16 @@ int WaitUntilReady(TcpEndpoint& endpoint, int silenceLimitMs) {
   }
 }
 
-void ResetDevice(TcpEndpoint& endpoint) {
-  if (SendLoaderCommand(endpoint, LOADER_DEVICE_RESET) != 0) return;
+int ResetDevice(TcpEndpoint& endpoint) {
+  if (SendLoaderCommand(endpoint, LOADER_DEVICE_RESET) != 0) return -1;
   uint8_t reply[REPLY_BUFFER_SIZE];
   const int n = ReadReply(endpoint, reply);
   std::printf("Ack Frame received: %d\r\n", n);
   PrintHexBytes(reply, n);
   if (IsAcknowledgement(reply, n)) {
     std::printf(" Restarting Device ok\r\n");
-  } else {
-    std::printf(" Error Restarting Device\r\n");
+    return 0;
   }
+  std::printf(" Error Restarting Device\r\n");
+  return -2;
 }

@@ -104,7 +104,7 @@ TEST_F(LoaderCommandsTest, TransferStopsAtTheFirstFailedSend) {
   FILE* file = TempFileWith(Bytes(3000, 0x42));
   ASSERT_NE(file, nullptr);
   tool.Close();
-  EXPECT_EQ(TransferImage(tool, file, 3000), -1);
+  EXPECT_EQ(TransferImage(tool, file, 3000), TRANSFER_NOT_SENT);
   EXPECT_EQ(std::ftell(file), IMAGE_BLOCK_SIZE) << "nothing read past the failed block";
   std::fclose(file);
 }
@@ -130,7 +130,7 @@ TEST_F(LoaderCommandsTest, FileThatChangedSizeNeverCompletes) {
     StartCapture();
     const std::vector<Bytes> frames = Transfer(tool, device, image, &result, c.opened);
     EXPECT_EQ(Printed(), "Image changed during the transfer\n");
-    EXPECT_EQ(result, -1);
+    EXPECT_EQ(result, TRANSFER_CHANGED);
     EXPECT_EQ(frames.size(), c.framesSent);
     for (const Bytes& f : frames) EXPECT_EQ(f.size(), IMAGE_BLOCK_SIZE + 3u);
     TearDown();
@@ -143,7 +143,7 @@ TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
   FILE* directory = std::fopen(".", "rb");
   if (directory == nullptr) GTEST_SKIP() << "this platform cannot open a directory as a file";
   StartCapture();
-  EXPECT_EQ(TransferImage(tool, directory, 1), -1);
+  EXPECT_EQ(TransferImage(tool, directory, 1), TRANSFER_UNREADABLE);
   EXPECT_EQ(Printed(), "Image read error\n");
   EXPECT_EQ(Sent(), Bytes()) << "no frame at all";
   std::fclose(directory);
@@ -154,7 +154,15 @@ TEST_F(LoaderCommandsTest, UnreadableImageEndsTheTransfer) {
 struct RecordingObserver final : TransferObserver {
   void TransferAdvanced(long long sent) override { advances.push_back(sent); }
   void TransferWillPrint() override { std::printf("<erase>"); }
+  bool ApproveFrame(const uint8_t* block, int n, bool last) override {
+    approved.insert(approved.end(), block, block + n);
+    lastSeen = last;
+    return !(last && refuseLast);
+  }
   std::vector<long long> advances;
+  Bytes approved;
+  bool lastSeen = false;
+  bool refuseLast = false;
 };
 
 TEST_F(LoaderCommandsTest, ObserverHearsEveryFrameAndEveryMessage) {
@@ -183,6 +191,35 @@ TEST_F(LoaderCommandsTest, ObserverHearsEveryFrameAndEveryMessage) {
   }
 }
 
+TEST_F(LoaderCommandsTest, ObserverSeesEveryByteAndCanHoldBackTheLastFrame) {
+  for (const size_t size : {size_t{1600}, size_t{1500}, size_t{0}}) {
+    for (const bool refuse : {false, true}) {
+      SCOPED_TRACE(size);
+      SCOPED_TRACE(refuse);
+      const Bytes image = RandomImage(size);
+      RecordingObserver observer;
+      observer.refuseLast = refuse;
+      int result = -7;
+      StartCapture();
+      const std::vector<Bytes> frames = Transfer(tool, device, image, &result, -1, &observer);
+      EXPECT_TRUE(observer.approved == image) << "every byte is shown before it goes out";
+      EXPECT_TRUE(observer.lastSeen);
+      const size_t whole = size / IMAGE_BLOCK_SIZE + 1;
+      if (refuse) {
+        EXPECT_EQ(Printed(), "<erase>Image changed during the transfer\n");
+        EXPECT_EQ(result, TRANSFER_CHANGED);
+        EXPECT_EQ(frames.size(), whole - 1) << "the frame that ends the image stays back";
+      } else {
+        EXPECT_EQ(Printed(), "");
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(frames.size(), whole);
+      }
+      TearDown();
+      SetUp();
+    }
+  }
+}
+
 TEST_F(LoaderCommandsTest, LoaderVersion) {
   struct Case {
     Bytes reply;
@@ -201,8 +238,17 @@ TEST_F(LoaderCommandsTest, LoaderVersion) {
   for (const Case& c : cases) {
     Queue(c.reply);
     StartCapture();
-    EXPECT_EQ(RequestLoaderVersion(tool), c.result);
+    VersionText kept;
+    kept.length = -5;
+    EXPECT_EQ(RequestLoaderVersion(tool, &kept), c.result);
     EXPECT_EQ(Printed(), c.printed);
+    // The caller gets the bytes as the board sent them, control bytes too.
+    if (c.result == 0) {
+      const Bytes& r = c.reply;
+      EXPECT_EQ(Bytes(kept.bytes, kept.bytes + kept.length), Bytes(r.begin() + 4, r.end() - 1));
+    } else {
+      EXPECT_EQ(kept.length, -5) << "untouched";
+    }
     EXPECT_EQ(Sent(), (Bytes{0xFE, 0x00, 0x01, 0x09, 0xFF}));
   }
 }
@@ -238,19 +284,22 @@ TEST_F(LoaderCommandsTest, ResetAcknowledgement) {
   struct Case {
     Bytes reply;
     std::string printed;
+    int result;
   };
   const Case cases[] = {
-      {ResetReply(0), "Ack Frame received: 6\r\n 0  4  7  0 18  0  Restarting Device ok\r\n"},
-      {ResetReply(1), "Ack Frame received: 6\r\n 0  4  7  0 18  1  Error Restarting Device\r\n"},
+      {ResetReply(0), "Ack Frame received: 6\r\n 0  4  7  0 18  0  Restarting Device ok\r\n", 0},
+      {ResetReply(1), "Ack Frame received: 6\r\n 0  4  7  0 18  1  Error Restarting Device\r\n",
+       -2},
       {{0xFE, 0x00, 0x02, 0x07, 0x18, 0xFF},
        "Ack Frame received: 4\r\n 0  2  7 18  Error "
-       "Restarting Device\r\n"},
-      {badStuffing, "Ack Frame received: -1\r\n Error Restarting Device\r\n"},
+       "Restarting Device\r\n",
+       -2},
+      {badStuffing, "Ack Frame received: -1\r\n Error Restarting Device\r\n", -2},
   };
   for (const Case& c : cases) {
     Queue(c.reply);
     StartCapture();
-    ResetDevice(tool);
+    EXPECT_EQ(ResetDevice(tool), c.result);
     EXPECT_EQ(Printed(), c.printed);
     EXPECT_EQ(Sent(), (Bytes{0xFE, 0x00, 0x01, 0x07, 0xFF}));
   }
@@ -259,7 +308,7 @@ TEST_F(LoaderCommandsTest, ResetAcknowledgement) {
 TEST_F(LoaderCommandsTest, ResetWithoutAnswerOrConnection) {
   HangUp();
   StartCapture();
-  ResetDevice(tool);
+  EXPECT_EQ(ResetDevice(tool), -1);
   EXPECT_EQ(Printed(), "") << "the reset frame could not be sent";
 }
 

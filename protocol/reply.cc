@@ -1,6 +1,7 @@
 #include "protocol/reply.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "frame/frame_codec.h"
 #include "frame/frame_receiver.h"
@@ -9,6 +10,12 @@
 int ReadReply(TcpEndpoint& endpoint, uint8_t* reply) {
   const int raw = ReceiveFrame(endpoint, reply, REPLY_BUFFER_SIZE, REPLY_IDLE_LIMIT);
   return UnescapeFrame(reply, raw);
+}
+
+void KeepVersionText(const uint8_t* text, int n, VersionText* version) {
+  if (version == nullptr) return;
+  version->length = n > 0 ? n : 0;
+  if (version->length > 0) std::memcpy(version->bytes, text, static_cast<size_t>(version->length));
 }
 
 bool IsAcknowledgement(const uint8_t* reply, int n) {

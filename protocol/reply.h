@@ -11,6 +11,16 @@ class TcpEndpoint;
 constexpr int REPLY_BUFFER_SIZE = 256;
 constexpr unsigned REPLY_IDLE_LIMIT = 1000;
 
+// A version text as the board sent it: any bytes, NUL included.
+struct VersionText {
+  uint8_t bytes[REPLY_BUFFER_SIZE];
+  int length = 0;
+};
+
+// Copies text[0,n) into version (nothing when version is null; n <= 0 makes
+// it empty). n must be at most REPLY_BUFFER_SIZE.
+void KeepVersionText(const uint8_t* text, int n, VersionText* version);
+
 // Reads one reply frame into reply[0,REPLY_BUFFER_SIZE) and decodes it in
 // place. Returns the decoded length n (reply[0,n) holds the content); 0 or
 // less means no usable reply (time-out, empty or undecodable frame).

@@ -1,5 +1,7 @@
 #include "sim/device_answers.h"
 
+#include <cstring>
+
 #include "protocol/app_commands.h"
 #include "protocol/loader_commands.h"
 #include "sim/sim_log.h"
@@ -29,6 +31,7 @@ constexpr StepCommand kStepCommands[] = {
 };
 
 constexpr char kAppVersionText[] = "SIM01";
+static_assert(sizeof kAppVersionText == APP_VERSION_CHARS + 1, "one version reply's worth");
 constexpr char kLoaderVersionText[] = "SIM-LOADER 1.0";
 constexpr uint8_t kStatusRefused = 0x01;
 constexpr uint8_t kStateBusy = 0x01;
@@ -43,7 +46,9 @@ DeviceAnswers::DeviceAnswers(const SimOptions& options, ImageRecord& image)
     : options_(options),
       image_(image),
       loaderPlays_(options.mode > MODE_APPLICATION),
-      reportedMode_(options.mode) {}
+      reportedMode_(options.mode) {
+  std::memcpy(appVersion_, kAppVersionText, APP_VERSION_CHARS);
+}
 
 Step DeviceAnswers::Classify(const DeviceRequest& request) const {
   for (const StepCommand& entry : kStepCommands) {
@@ -67,6 +72,25 @@ int DeviceAnswers::StartLoader() {
   return reportedMode_;
 }
 
+bool DeviceAnswers::TakeClose() {
+  const bool due = closePending_;
+  closePending_ = false;
+  return due;
+}
+
+int DeviceAnswers::Restart(bool intoLoader) {
+  loaderPlays_ = intoLoader;
+  reportedMode_ = intoLoader ? MODE_UPDATELOADER : MODE_APPLICATION;
+  switchPending_ = false;
+  if (options_.newVersion != nullptr) {
+    // Shorter texts are padded: the reply always carries the full count.
+    const size_t n = strnlen(options_.newVersion, APP_VERSION_CHARS);
+    std::memset(appVersion_, ' ', APP_VERSION_CHARS);
+    std::memcpy(appVersion_, options_.newVersion, n);
+  }
+  return reportedMode_;
+}
+
 void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused, bool answers,
                            ReplySink& out) {
   const uint8_t status = refused ? kStatusRefused : 0x00;
@@ -85,7 +109,7 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
       break;
     case Step::kAppVersion:
       len = BuildAckReply(request.sequence, status, reply);
-      if (!refused) followLen = BuildAppVersionReply(kAppVersionText, follow);
+      if (!refused) followLen = BuildAppVersionReply(appVersion_, follow);
       break;
     case Step::kAppStart:
       len = BuildAckReply(request.sequence, status, reply);
@@ -116,17 +140,18 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
         if (answers) out.Reply(kBadStateFrame, static_cast<int>(sizeof kBadStateFrame));
         return;
       }
-      len = BuildStateReply(
-          statePolls_++ < options_.busy || std::chrono::steady_clock::now() < flashDone_
-              ? kStateBusy
-              : kStateReady,
-          reply);
+      len = BuildStateReply(options_.busyForever || statePolls_++ < options_.busy ||
+                                    std::chrono::steady_clock::now() < flashDone_
+                                ? kStateBusy
+                                : kStateReady,
+                            reply);
       break;
     case Step::kReset:
       len = BuildResetReply(status, reply);
       break;
     case Step::kClose:
       closeSeen_ = true;
+      closePending_ = true;
       image_.Flush();
       SimLog(options_.log, "close: %lld image bytes in %lld data frames", image_.bytes(),
              image_.frames());

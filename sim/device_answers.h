@@ -1,7 +1,8 @@
 // What the board answers: its application firmware until the tool hung up
-// after an acknowledged switch, its update loader from then on, and the image
-// the loader takes. Knows nothing of sockets or faults in time: it hands each
-// reply to a ReplySink and is told whether the board answers at all.
+// after an acknowledged switch, its update loader from then on until the
+// board restarts behind the close command, and the image the loader takes.
+// Knows nothing of sockets or faults in time: it hands each reply to a
+// ReplySink and is told whether the board answers at all.
 #ifndef TCPFLASH_SIM_DEVICE_ANSWERS_H_
 #define TCPFLASH_SIM_DEVICE_ANSWERS_H_
 
@@ -44,6 +45,19 @@ class DeviceAnswers {
   // reports.
   int StartLoader();
 
+  // True once when the connection that just ended carried the close
+  // command: the board restarts (the caller decides whether it comes back).
+  bool TakeClose();
+
+  // The board starts again: from the next connection on its application
+  // plays (mode 1, reporting --new-version when given), or with intoLoader
+  // its update loader (mode 2). Returns the mode it reports.
+  int Restart(bool intoLoader);
+
+  // The application version reported now: APP_VERSION_CHARS characters,
+  // not terminated.
+  const char* appVersion() const { return appVersion_; }
+
   bool closeSeen() const { return closeSeen_; }
 
  private:
@@ -53,6 +67,8 @@ class DeviceAnswers {
   int reportedMode_;
   bool switchPending_ = false;
   bool closeSeen_ = false;
+  bool closePending_ = false;
+  char appVersion_[APP_VERSION_CHARS];
   int statePolls_ = 0;
   std::chrono::steady_clock::time_point flashDone_;
   bool badStateSent_ = false;

@@ -53,6 +53,24 @@ int WaitSocket(SOCKET s, bool read, bool write, int waitMs) {
   return events;
 }
 
+// A socket bound to port on every local address that does not listen: while
+// it lives no one else takes the port, and connection requests to it are
+// refused (answered with a reset). INVALID_SOCKET when the port cannot be
+// bound (yet).
+SOCKET HoldPort(int port) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s == INVALID_SOCKET) return s;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(static_cast<unsigned short>(port));
+  if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  return s;
+}
+
 // Whole milliseconds from now until t, rounded up, within [0,
 // kReceiveWaitMs].
 int MsUntil(Clock::time_point now, Clock::time_point t) {
@@ -88,6 +106,7 @@ int DeviceSim::Start() {
   }
   SimLog(options_.log, "listening on port %d, mode %d", Port(), options_.mode);
   if (options_.linkKbps > 0) SimLog(options_.log, "taking data at %d kB/s", options_.linkKbps);
+  if (options_.busyForever) SimLog(options_.log, "busy for good: the flash never finishes");
   if (options_.blackhole && DropConnectionRequests() != 0) {
     endpoint_.Close();
     return SIM_EXIT_USAGE;
@@ -139,6 +158,13 @@ int DeviceSim::Run() {
     EndConnection();
     if (ended == Conn::kExpired) continue;
     SimLog(options_.log, "disconnect");
+    if (options_.once && options_.untilBoot && restarted_) {
+      endpoint_.Close();
+      SimLog(options_.log,
+             "update complete: %lld image bytes, the restarted board served a session",
+             image_.bytes());
+      return SIM_EXIT_UPDATED;
+    }
     if (answers_.TakeSwitch()) {
       if (options_.noLoader) {
         SimLog(options_.log, "loader withheld: no longer listening");
@@ -155,6 +181,17 @@ int DeviceSim::Run() {
       SimLog(options_.log, "switch to loader, reporting mode %d", answers_.StartLoader());
       continue;
     }
+    // The board restarts behind the close command; plain --once ends the run
+    // first (below), right after that session, as its users expect.
+    const bool endsAtClose = options_.once && !options_.untilBoot;
+    if (answers_.TakeClose() && !endsAtClose) {
+      const int rebooted = Reboot();
+      if (rebooted != 0) {
+        endpoint_.Close();
+        return rebooted;
+      }
+      continue;
+    }
     if (options_.once) {
       endpoint_.Close();
       if (!answers_.closeSeen()) {
@@ -165,6 +202,73 @@ int DeviceSim::Run() {
       return SIM_EXIT_UPDATED;
     }
   }
+}
+
+int DeviceSim::Reboot() {
+  if (options_.noBoot) {
+    SimLog(options_.log, "restarting: the board never comes back");
+    return DropConnectionRequests() == 0 ? 0 : SIM_EXIT_USAGE;
+  }
+  const int port = Port();
+  SimLog(options_.log, "restarting, refusing connections for %d ms", options_.rebootMs);
+  // Closing the listener also turns away what waits in its queue. The port
+  // stays ours, so that the board comes back where the tool looks for it.
+  endpoint_.Close();
+  refusing_ = true;
+  SOCKET held = HoldPort(port);
+  const Clock::time_point up = Clock::now() + std::chrono::milliseconds(options_.rebootMs);
+  bool listening = false;
+  bool toldTaken = false;
+  while (!Expired()) {
+    const Clock::time_point now = Clock::now();
+    if (now < up) {
+      // The connection that just ended may hold the port for a moment.
+      if (held == INVALID_SOCKET) held = HoldPort(port);
+      Sleep(static_cast<unsigned long>(MsUntil(now, up)));
+      continue;
+    }
+    if (ListenAgain(port, &held) == 0) {
+      listening = true;
+      break;
+    }
+    if (!toldTaken) {
+      SimLog(options_.log, "port %d is taken: waiting to listen again", port);
+      toldTaken = true;
+    }
+    Sleep(kReceiveWaitMs);
+  }
+  if (held != INVALID_SOCKET) closesocket(held);
+  refusing_ = false;
+  // Expired: the serve loop ends the run.
+  if (!listening) return 0;
+  restarted_ = true;
+  const int mode = answers_.Restart(options_.bootIntoLoader);
+  if (options_.bootIntoLoader) {
+    SimLog(options_.log, "update loader running again, reporting mode %d", mode);
+  } else {
+    SimLog(options_.log, "application running again, version %.*s", APP_VERSION_CHARS,
+           answers_.appVersion());
+  }
+  return 0;
+}
+
+int DeviceSim::ListenAgain(int port, SOCKET* held) {
+  if (*held != INVALID_SOCKET) {
+    const SOCKET s = *held;
+    *held = INVALID_SOCKET;
+    if (listen(s, 1) == SOCKET_ERROR) {
+      closesocket(s);
+      return -1;
+    }
+    // The endpoint serves and closes it from here on, as its own.
+    endpoint_.listenSocket = s;
+    return 0;
+  }
+  if (endpoint_.SetTarget("", "", port) != 0 || endpoint_.Listen() != 0) {
+    endpoint_.Close();
+    return -1;
+  }
+  return 0;
 }
 
 void DeviceSim::EndConnection() {

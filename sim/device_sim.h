@@ -3,8 +3,10 @@
 // board allows, hands each to the fault plan and the answers, and sends the
 // replies without ever blocking on a tool that does not read them. The
 // application firmware plays first; once it acknowledged the switch and the
-// tool hung up, the update loader plays on the same port. Runs in-process so
-// that tests can drive it on a thread.
+// tool hung up, the update loader plays on the same port. Once the tool hung
+// up after the close command the board restarts: the port refuses
+// connections for a while, then the application plays again. Runs in-process
+// so that tests can drive it on a thread.
 #ifndef TCPFLASH_SIM_DEVICE_SIM_H_
 #define TCPFLASH_SIM_DEVICE_SIM_H_
 
@@ -33,8 +35,9 @@ class DeviceSim : private FrameSink, private ReplySink {
   int Start();
   // The port listened on, once Start succeeded.
   int Port() { return endpoint_.LocalPort(); }
-  // Serves connections until the session ends (--once), the loader is
-  // withheld, the deadline passes or Stop is called. Returns a SIM_EXIT_*.
+  // Serves connections until the session ends (--once; with --until-boot the
+  // restarted board's first one), the loader is withheld, the deadline passes
+  // or Stop is called. Returns a SIM_EXIT_*.
   int Run();
   // Makes Run return SIM_EXIT_DEADLINE soon; callable from any thread.
   void Stop() { stopRequested_ = true; }
@@ -51,6 +54,9 @@ class DeviceSim : private FrameSink, private ReplySink {
   // True once the port drops connection requests (--blackhole, or
   // --blackhole-after-switch after the switch); callable from any thread.
   bool DropsConnections() const { return dropping_; }
+  // True while the restarting board refuses connections; callable from any
+  // thread.
+  bool RefusesConnections() const { return refusing_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -63,6 +69,16 @@ class DeviceSim : private FrameSink, private ReplySink {
   // Fills the listener's queue with the fillers. Returns 0, or -1 when a
   // filler could not connect.
   int DropConnectionRequests();
+  // The restart behind the close command: the port goes dark for good
+  // (--no-boot), or refuses connections for --reboot-ms and then listens
+  // again with the application (or the loader) playing; a port that cannot
+  // be listened on yet is tried again until the run expires. Returns 0, also
+  // when the run expired meanwhile; SIM_EXIT_USAGE when the port could not be
+  // darkened.
+  int Reboot();
+  // Listens on port again: on held when it holds the port (it is then
+  // given to the endpoint), else on a new socket. Returns 0, or -1.
+  int ListenAgain(int port, SOCKET* held);
   // Serves the accepted connection until it ends or the run expires.
   Conn Serve();
   void EndConnection();
@@ -87,6 +103,8 @@ class DeviceSim : private FrameSink, private ReplySink {
   // (backlog 1 queues two).
   TcpEndpoint fillers_[2];
   std::atomic<bool> dropping_{false};
+  std::atomic<bool> refusing_{false};
+  bool restarted_ = false;  // the board has restarted behind a close command
   uint8_t requestContent_[REQUEST_CONTENT_MAX];
   FrameStreamDecoder decoder_;
   ImageRecord image_;

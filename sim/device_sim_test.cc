@@ -15,19 +15,22 @@
 #include "protocol/loader_commands.h"
 #include "tests/support/bytes.h"
 #include "tests/support/loopback.h"
+#include "tests/support/replies.h"
 #include "tests/support/testutil.h"
 
 namespace {
 
 // A simulator serving one session on a free loopback port from its own
-// thread.
+// thread. It logs only to a file the test gave, and ends at the test's
+// timeout when that is shorter than the guard's.
 class RunningSim {
  public:
   explicit RunningSim(SimOptions options) {
     options.port = 0;
-    options.log = nullptr;
+    if (options.log == stderr) options.log = nullptr;
     options.once = true;
-    options.timeoutMs = 60000;  // only a guard against a hung test
+    // Otherwise only a guard against a hung test.
+    options.timeoutMs = std::min(options.timeoutMs, 60000);
     sim_ = std::make_unique<DeviceSim>(options);
     started_ = sim_->Start();
     if (started_ == 0) thread_ = std::thread([this] { status_ = sim_->Run(); });
@@ -481,6 +484,163 @@ TEST(DeviceSimFaultTest, BoardPausesHoldTheToolBack) {
     EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED) << c.name;
     EXPECT_EQ(sim.sim().imageBytes(), static_cast<long long>(image.size())) << c.name;
   }
+}
+
+// The decoded frames that arrive until count came, or until waitMs passed
+// without a byte, or the connection ended.
+std::vector<Bytes> ReadFrames(TcpEndpoint& client, size_t count, int waitMs) {
+  Bytes got;
+  uint8_t buffer[256];
+  while (DecodeFrames(got).size() < count) {
+    const int n = client.ReceiveBlock(buffer, static_cast<int>(sizeof buffer), waitMs);
+    if (n <= 0) break;
+    got.insert(got.end(), buffer, buffer + n);
+  }
+  return DecodeFrames(got);
+}
+
+// The application version text the board reports, or "" without a reply.
+std::string AppVersionText(TcpEndpoint& client) {
+  uint8_t frame[COMMAND_FRAME_MAX_RAW];
+  const int len = BuildCommandFrame(APP_VERSION, 0, frame);
+  if (client.Send(frame, len) != 0) return "";
+  constexpr size_t kTextEnd = APP_VERSION_TEXT_AT + APP_VERSION_CHARS;
+  const std::vector<Bytes> replies = ReadFrames(client, 2, 10000);
+  if (replies.size() < 2 || replies[1].size() < kTextEnd) return "";
+  const Bytes& reply = replies[1];
+  return std::string(reply.begin() + APP_VERSION_TEXT_AT, reply.begin() + kTextEnd);
+}
+
+// Waits (bounded) until done() holds; returns whether it did.
+template <typename Done>
+bool WaitFor(Done done) {
+  for (int wait = 0; wait < 1000 && !done(); ++wait) Sleep(10);
+  return done();
+}
+
+struct RestartCase {
+  const char* newVersion;
+  bool intoLoader;
+  int rebootMs;
+  const char* version;  // reported after the restart
+  const char* logLine;  // what the log tells of the comeback
+};
+
+TEST(DeviceSimRestartTest, BoardRefusesConnectionsThenComesBackAfterTheClose) {
+  const RestartCase cases[] = {
+      {"V2", false, 2500, "V2   ", "sim: application running again, version V2   \n"},
+      {nullptr, false, 0, "SIM01", "sim: application running again, version SIM01\n"},
+      {"ABCDE", true, 200, nullptr, "sim: update loader running again, reporting mode 2\n"},
+  };
+  for (const RestartCase& c : cases) {
+    FILE* log = TempFileWith(std::string());
+    ASSERT_NE(log, nullptr);
+    SimOptions options;
+    options.untilBoot = true;
+    options.newVersion = c.newVersion;
+    options.bootIntoLoader = c.intoLoader;
+    options.rebootMs = c.rebootMs;
+    options.log = log;
+    {
+      RunningSim sim(options);
+      TcpEndpoint client;
+      ASSERT_EQ(sim.Connect(client), 0);
+      EXPECT_EQ(AppVersionText(client), "SIM01") << "before the restart";
+      EXPECT_EQ(QueryDeviceMode(client), MODE_APPLICATION);
+      // The loader steps on the application's connection, as after a
+      // refused switch: the close command is what counts.
+      RunLoaderSteps(client, RandomImage(1000));
+      client.Close();
+      const Clock::time_point closed = Clock::now();
+      if (c.rebootMs >= 2000) {
+        ASSERT_TRUE(WaitFor([&sim] { return sim.sim().RefusesConnections(); }));
+        // Refused, not dropped: the attempt fails long before its own limit.
+        const Clock::time_point start = Clock::now();
+        client.connectTimeoutMs = 20000;
+        EXPECT_EQ(client.Connect(), -1);
+        EXPECT_LT(MillisecondsSince(start), 10000);
+      }
+      ASSERT_EQ(ReconnectWaiting(client), 0) << c.rebootMs;
+      EXPECT_GE(MillisecondsSince(closed), c.rebootMs);
+      EXPECT_FALSE(sim.sim().RefusesConnections());
+      if (c.intoLoader) {
+        EXPECT_EQ(QueryDeviceMode(client), MODE_UPDATELOADER);
+        EXPECT_EQ(RequestLoaderVersion(client), 0);
+      } else {
+        EXPECT_EQ(QueryDeviceMode(client), MODE_APPLICATION);
+        EXPECT_EQ(AppVersionText(client), c.version);
+      }
+      client.Close();
+      // The restarted board's first session ends the run.
+      EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
+    }
+    const std::string text = StreamText(log);
+    std::fclose(log);
+    const std::string restarting =
+        "sim: restarting, refusing connections for " + std::to_string(c.rebootMs) + " ms\n";
+    const size_t close = text.find("sim: close:1 len 1\n");
+    const size_t restart = text.find(restarting);
+    const size_t back = text.find(c.logLine);
+    ASSERT_NE(close, std::string::npos) << text;
+    ASSERT_NE(restart, std::string::npos) << text;
+    ASSERT_NE(back, std::string::npos) << text;
+    EXPECT_LT(close, restart);
+    EXPECT_LT(restart, back);
+    // The boot check's frames show by step name behind the comeback.
+    EXPECT_NE(text.find(c.intoLoader ? "sim: loader-query:1 " : "sim: app-query:2 ", back),
+              std::string::npos)
+        << text;
+  }
+}
+
+TEST(DeviceSimRestartTest, BoardThatNeverBootsDropsConnectionRequestsUntilTheTimeout) {
+  SimOptions options;
+  options.mode = MODE_UPDATELOADER;
+  options.untilBoot = true;
+  options.noBoot = true;
+  options.timeoutMs = 5000;
+  const Clock::time_point start = Clock::now();
+  RunningSim sim(options);
+  TcpEndpoint client;
+  ASSERT_EQ(sim.Connect(client), 0);
+  RunLoaderSteps(client, RandomImage(1000));
+  client.Close();
+  ASSERT_TRUE(WaitFor([&sim] { return sim.sim().DropsConnections(); }));
+  std::atomic<int> connected{1};
+  std::thread connector([&connected, &sim] {
+    TcpEndpoint late;
+    late.connectTimeoutMs = 20000;
+    connected = sim.Connect(late);
+  });
+  Sleep(1000);
+  EXPECT_EQ(connected, 1) << "the connect must still hang";
+  // The run ends by itself, at its timeout.
+  EXPECT_EQ(sim.Finish(), SIM_EXIT_DEADLINE);
+  EXPECT_GE(MillisecondsSince(start), 5000);
+  connector.join();
+  EXPECT_EQ(connected, -1);
+}
+
+TEST(DeviceSimFaultTest, BusyForeverBoardNeverReportsReady) {
+  SimOptions options;
+  options.mode = MODE_UPDATELOADER;
+  options.busyForever = true;
+  RunningSim sim(options);
+  TcpEndpoint client;
+  ASSERT_EQ(sim.Connect(client), 0);
+  EXPECT_EQ(SendLoaderCommand(client, LOADER_START_FLASH), 0);
+  constexpr size_t kPolls = 3;
+  for (size_t k = 0; k < kPolls; ++k) {
+    EXPECT_EQ(SendLoaderCommand(client, LOADER_DEVICE_STATE), 0);
+  }
+  const std::vector<Bytes> replies = ReadFrames(client, kPolls, 10000);
+  ASSERT_EQ(replies.size(), kPolls);
+  for (const Bytes& reply : replies) {
+    EXPECT_EQ(StateReplyReady(reply.data(), static_cast<int>(reply.size())), 0);
+  }
+  EXPECT_EQ(SendLoaderCommand(client, LOADER_CLOSE), 0);
+  client.Close();
+  EXPECT_EQ(sim.Finish(), SIM_EXIT_UPDATED);
 }
 
 }  // namespace

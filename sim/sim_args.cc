@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "protocol/wire_format.h"
+
 namespace {
 
 // Options that take no value: the switch they set.
@@ -21,6 +23,10 @@ constexpr FlagOption kFlags[] = {
     {"--ack-everything", &SimOptions::ackEverything},
     {"--blackhole", &SimOptions::blackhole},
     {"--blackhole-after-switch", &SimOptions::blackholeAfterSwitch},
+    {"--busy-forever", &SimOptions::busyForever},
+    {"--until-boot", &SimOptions::untilBoot},
+    {"--no-boot", &SimOptions::noBoot},
+    {"--boot-into-loader", &SimOptions::bootIntoLoader},
 };
 
 // Options that take a whole number within [low, high].
@@ -41,6 +47,7 @@ constexpr IntOption kInts[] = {
     {"--erase-ms", &SimOptions::eraseMs, 0, 600000},
     {"--link-kbps", &SimOptions::linkKbps, 1, 10000000},
     {"--flash-ms-per-mb", &SimOptions::flashMsPerMb, 0, 600000},
+    {"--reboot-ms", &SimOptions::rebootMs, 0, 600000},
 };
 
 // Options that take a STEP[:K].
@@ -74,7 +81,8 @@ bool TakesValue(const char* arg) {
   for (const StepOption& option : kSteps) {
     if (std::strcmp(arg, option.name) == 0) return true;
   }
-  return std::strcmp(arg, "--timeout") == 0 || std::strcmp(arg, "--image-out") == 0;
+  return std::strcmp(arg, "--timeout") == 0 || std::strcmp(arg, "--image-out") == 0 ||
+         std::strcmp(arg, "--new-version") == 0;
 }
 
 // Takes value as the value of the option arg into *options. Returns false
@@ -104,6 +112,13 @@ bool TakeValue(const char* arg, const char* value, SimOptions* options) {
     options->imageOut = value;
     return true;
   }
+  if (std::strcmp(arg, "--new-version") == 0) {
+    // The version reply has room for this many characters and no more.
+    const size_t n = std::strlen(value);
+    if (n == 0 || n > static_cast<size_t>(APP_VERSION_CHARS)) return false;
+    options->newVersion = value;
+    return true;
+  }
   return false;
 }
 
@@ -114,13 +129,13 @@ void PrintSimUsage(FILE* out) {
       "usage: tcpflash-sim [options]\n"
       "Plays the device on a local port: application firmware, then the\n"
       "update loader on the same port once the switch was acknowledged and the tool\n"
-      "hung up.\n"
+      "hung up; after the close command the board restarts into its application.\n"
       "  --port N          port to listen on; 0 picks a free one (default 0)\n"
       "  --mode N          mode reported before the switch, 0-255 (default 1)\n"
       "  --busy N          answer N state polls busy before ready (default 0)\n"
       "  --image-out FILE  write the received image to FILE\n"
       "  --once            end after one session: the tool's disconnect other than\n"
-      "                    the one that starts the loader\n"
+      "                    the one that starts the loader (see --until-boot)\n"
       "  --timeout S       exit whatever happens after S seconds (default 120)\n"
       "  --quiet           no log line per data frame\n"
       "faults at a step:\n"
@@ -140,6 +155,7 @@ void PrintSimUsage(FILE* out) {
       "  --bad-state       answer the first state poll with a bad escape sequence\n"
       "  --no-loader       stop listening at the switch\n"
       "  --stay-app        report mode 1 after the switch\n"
+      "  --busy-forever    answer every state poll busy: the flash never finishes\n"
       "  --blackhole       never take a connection: the port drops connection\n"
       "                    requests, so a connect hangs until its own time-out\n"
       "  --blackhole-after-switch  the application answers; once the switch was\n"
@@ -150,6 +166,20 @@ void PrintSimUsage(FILE* out) {
       "                    buffer and are then dropped while the board reads on\n"
       "  --fragment        send replies in pieces of 1-3 bytes behind stray bytes\n"
       "  --delay MS        wait MS before answering each command (reading goes on)\n"
+      "the restart behind the close command:\n"
+      "  --reboot-ms N     once the tool hung up after the close command, refuse\n"
+      "                    connections for N ms (default 1000), then play the\n"
+      "                    application again: mode 1, its version, the switch\n"
+      "  --new-version TEXT  the application version reported after the restart,\n"
+      "                    1 to 5 characters, shorter ones padded with spaces\n"
+      "                    (default: the version reported before, SIM01)\n"
+      "  --no-boot         never come back: once the tool hung up after the close\n"
+      "                    command the port drops connection requests, as with\n"
+      "                    --blackhole, until --timeout\n"
+      "  --boot-into-loader  come back as the update loader (mode 2) instead\n"
+      "  --until-boot      implies --once, which then ends after the restarted\n"
+      "                    board's first session (the tool's boot check) instead\n"
+      "                    of after the session that carried the close command\n"
       "a board's own pauses:\n"
       "  --erase-ms N      read nothing for N ms behind each flash-data reset\n"
       "  --link-kbps N     take the tool's data at N kB/s (1000 bytes) at most\n"
@@ -162,9 +192,11 @@ void PrintSimUsage(FILE* out) {
       "stdout: the line \"port N\" once listening. stderr: one line per frame and\n"
       "  connection event, \"sim: <step>:<K> seq <n>\" or \"sim: <step>:<K> len <n>\",\n"
       "  and one per fault event (\"sim: babbling from here on\").\n"
-      "exit status: 0 an update ended with the close command (--once), 1 usage or\n"
-      "  start-up error, 2 deadline reached (a blackhole always ends so), 3 the\n"
-      "  session ended without close or the loader was withheld (--no-loader)\n",
+      "exit status: 0 an update ended with the close command (--once; with\n"
+      "  --until-boot, and the restarted board then served a session), 1 usage or\n"
+      "  start-up error, 2 deadline reached (a blackhole always ends so, and\n"
+      "  --until-boot with --no-boot), 3 the session ended without close or the\n"
+      "  loader was withheld (--no-loader)\n",
       out);
 }
 
@@ -190,5 +222,10 @@ int ParseSimArgs(int argc, const char* const* argv, SimOptions* options) {
     }
     ++i;
   }
+  if (options->noBoot && options->bootIntoLoader) {
+    std::fprintf(stderr, "tcpflash-sim: --no-boot and --boot-into-loader exclude each other\n");
+    return -1;
+  }
+  if (options->untilBoot) options->once = true;
   return 0;
 }

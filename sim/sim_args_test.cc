@@ -70,6 +70,9 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
   EXPECT_FALSE(d.ackEverything || d.blackhole || d.blackholeAfterSwitch);
   EXPECT_EQ(d.eraseMs, 0);
   EXPECT_EQ(d.linkKbps, 0);
+  EXPECT_EQ(d.rebootMs, 1000);
+  EXPECT_EQ(d.newVersion, nullptr) << "the version reported before the restart";
+  EXPECT_FALSE(d.busyForever || d.noBoot || d.bootIntoLoader || d.untilBoot);
 
   // Each option alone, with the field it must set: the options share tables,
   // so a row taken by the wrong field shows here.
@@ -103,7 +106,9 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
                           {"--erase-ms", "0", &SimOptions::eraseMs, 0},
                           {"--erase-ms", "2500", &SimOptions::eraseMs, 2500},
                           {"--flash-ms-per-mb", "800", &SimOptions::flashMsPerMb, 800},
-                          {"--link-kbps", "12500", &SimOptions::linkKbps, 12500}};
+                          {"--link-kbps", "12500", &SimOptions::linkKbps, 12500},
+                          {"--reboot-ms", "0", &SimOptions::rebootMs, 0},
+                          {"--reboot-ms", "600000", &SimOptions::rebootMs, 600000}};
   for (const IntCase& c : ints) {
     SimOptions o;
     ASSERT_EQ(Parse({c.option, c.value}, &o), 0) << c.option;
@@ -115,12 +120,29 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
   };
   const FlagCase flags[] = {{"--ack-everything", &SimOptions::ackEverything},
                             {"--blackhole", &SimOptions::blackhole},
-                            {"--blackhole-after-switch", &SimOptions::blackholeAfterSwitch}};
+                            {"--blackhole-after-switch", &SimOptions::blackholeAfterSwitch},
+                            {"--busy-forever", &SimOptions::busyForever},
+                            {"--no-boot", &SimOptions::noBoot},
+                            {"--boot-into-loader", &SimOptions::bootIntoLoader},
+                            {"--until-boot", &SimOptions::untilBoot}};
   for (const FlagCase& c : flags) {
     SimOptions o;
     ASSERT_EQ(Parse({c.option}, &o), 0) << c.option;
     for (const FlagCase& other : flags) EXPECT_EQ(o.*other.field, other.field == c.field);
   }
+}
+
+TEST(SimArgsTest, RestartOptionsAreTaken) {
+  SimOptions o;
+  // Held here: the version text points into it.
+  CommandLine line("tcpflash-sim", {"--until-boot", "--new-version", "ABCDE"});
+  ASSERT_EQ(ParseSimArgs(line.argc(), line.argv(), &o), 0);
+  EXPECT_TRUE(o.once) << "--until-boot works through --once";
+  EXPECT_TRUE(o.untilBoot);
+  EXPECT_STREQ(o.newVersion, "ABCDE");
+  SimOptions plain;
+  ASSERT_EQ(Parse({"--once"}, &plain), 0);
+  EXPECT_FALSE(plain.untilBoot) << "plain --once ends behind the close";
 }
 
 TEST(SimArgsTest, BadCommandLinesAreRefused) {
@@ -147,6 +169,13 @@ TEST(SimArgsTest, BadCommandLinesAreRefused) {
       {"--link-kbps", "0"},
       {"--blackhole-after"},
       {"--ack-everything", "--stall-ms"},
+      {"--reboot-ms", "-1"},
+      {"--reboot-ms", "600001"},
+      {"--new-version"},
+      {"--new-version", ""},
+      {"--new-version", "ABCDEF"},
+      {"--no-boot", "--boot-into-loader"},
+      {"--boot-into-loader", "--until-boot", "--no-boot"},
   };
   for (const auto& args : bad) {
     SimOptions o;

@@ -50,6 +50,9 @@ struct SimOptions {
   int busy = 0;  // busy answers before ready, per flash start
   const char* imageOut = nullptr;
   bool once = false;
+  // With once: the run ends after the restarted board's first session
+  // instead of after the one that carried the close command.
+  bool untilBoot = false;
   int timeoutMs = 120000;
   bool quiet = false;
   FILE* log = stderr;  // null: no log
@@ -72,6 +75,16 @@ struct SimOptions {
   bool ackEverything = false;
   bool blackhole = false;
   bool blackholeAfterSwitch = false;
+  bool busyForever = false;  // every state poll is answered busy
+  // The restart behind the close command: connections are refused for
+  // rebootMs, then the application plays again and reports newVersion (null:
+  // the version it reported before). noBoot: the port goes dark for good
+  // instead; bootIntoLoader: the update loader comes back, not the
+  // application.
+  int rebootMs = 1000;
+  const char* newVersion = nullptr;  // 1 to APP_VERSION_CHARS characters
+  bool noBoot = false;
+  bool bootIntoLoader = false;
   // A board's own pauses.
   int eraseMs = 0;       // no reading for this long behind the flash-data reset
   int linkKbps = 0;      // kB/s (1000 bytes) taken at most; 0: no limit
@@ -79,7 +92,9 @@ struct SimOptions {
 };
 
 // Process exit statuses of the simulator.
-constexpr int SIM_EXIT_UPDATED = 0;    // a whole update ended with the close command
+// A whole update ended with the close command (with untilBoot: and the
+// restarted board served its first session).
+constexpr int SIM_EXIT_UPDATED = 0;
 constexpr int SIM_EXIT_USAGE = 1;      // bad command line or the port/image file failed
 constexpr int SIM_EXIT_DEADLINE = 2;   // the safety deadline passed
 constexpr int SIM_EXIT_NO_UPDATE = 3;  // the session ended without a close command

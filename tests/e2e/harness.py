@@ -16,6 +16,7 @@ socket the test opened itself. Every process has a hard timeout.
 
 import argparse
 import contextlib
+import json
 import os
 import random
 import re
@@ -228,7 +229,8 @@ def tool_command(args, stdin=b""):
 
 
 # Options of the tool that take a value; they never count as arguments.
-_VALUE_OPTIONS = ("--image", "--progress")
+_VALUE_OPTIONS = ("--image", "--progress", "--events", "--expect-sha256", "--boot-timeout",
+                  "--expect-version", "--ready-timeout")
 
 
 def _positional(args):
@@ -409,25 +411,86 @@ def _read_port(proc):
 class SimRun:
     """What flash_into_sim saw: the tool's stdout and exit status, the image
     the simulator received (None when it wrote none), the simulator's exit
-    status (None when it was not waited for) and its port."""
+    status (None when it was not waited for), its port, the tool's events
+    (None unless asked for) and the simulator's log."""
 
-    def __init__(self, out, status, received, sim_status, port):
+    def __init__(self, out, status, received, sim_status, port, events=None, sim_log=""):
         self.out = out
         self.status = status
         self.received = received
         self.sim_status = sim_status
         self.port = port
+        self.events = events
+        self.sim_log = sim_log
 
 
-def flash_into_sim(image, sim_args, timeout=RUN_TIMEOUT_S, sim_timeout_s=60, wait_sim=True):
-    """Runs the tool in a fresh working directory holding image against a
-    fresh simulator started with sim_args and --image-out, and returns a
-    SimRun. With wait_sim the simulator's own end is waited for; otherwise it
-    is stopped once the tool ended."""
+def flash_into_sim(image, sim_args, timeout=RUN_TIMEOUT_S, sim_timeout_s=60, wait_sim=True,
+                   tool_args=(), events=False):
+    """Runs the tool (with tool_args before the address) in a fresh working
+    directory holding image against a fresh simulator started with sim_args
+    and --image-out, and returns a SimRun. With wait_sim the simulator's own
+    end is waited for; otherwise it is stopped once the tool ended. With
+    events the tool writes its event stream to a file, read back with
+    read_events."""
     with workdir(image) as path:
         received_path = os.path.join(path, "received.bin")
+        events_path = os.path.join(path, "events.jsonl")
+        args = list(tool_args) + (["--events", events_path] if events else [])
         with start_sim(["--image-out", received_path] + list(sim_args),
                        timeout_s=sim_timeout_s) as sim:
-            out, status = run_tool(["127.0.0.1", sim.port], cwd=path, timeout=timeout)
+            out, status = run_tool(args + ["127.0.0.1", sim.port], cwd=path, timeout=timeout)
             sim_status = sim.wait()[1] if wait_sim else None
-        return SimRun(out, status, read_image(received_path), sim_status, sim.port)
+            sim_log = sim.log()
+        return SimRun(out, status, read_image(received_path), sim_status, sim.port,
+                      read_events(events_path) if events else None, sim_log)
+
+
+# ---- The event stream (--events).
+
+def _no_constant(name):
+    raise ValueError("not JSON: %s" % name)
+
+
+def parse_events(data):
+    """The event objects of an event stream's bytes: strict UTF-8, one JSON
+    object per line, no NaN or Infinity; anything else fails the test."""
+    events = []
+    for line in data.decode("utf-8", errors="strict").splitlines():
+        event = json.loads(line, parse_constant=_no_constant)
+        if not isinstance(event, dict):
+            raise AssertionError("event line is no object: %r" % line)
+        events.append(event)
+    return events
+
+
+def read_events(path):
+    """The events in the file at path ([] when there is none)."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return parse_events(f.read())
+
+
+def check_events(test, events, status):
+    """What every event stream promises: "t" never decreases, exactly one
+    result event and it comes last, its status is the exit status the test
+    saw (status, 0..255), a flashed board ended with 0 and no failure, and
+    any other status names its failure. Returns the result event."""
+    test.assertTrue(events, "no events")
+    times = [e["t"] for e in events]
+    test.assertEqual(times, sorted(times), "t went back")
+    results = [e for e in events if e["event"] == "result"]
+    test.assertEqual(len(results), 1, events)
+    result = events[-1]
+    test.assertEqual(result["event"], "result")
+    test.assertEqual(exit_status(result["status"]), status)
+    if result["flashed"]:
+        test.assertEqual((result["status"], result["failure"]), (0, None))
+    if result["status"] != 0:
+        test.assertIsInstance(result["failure"], str)
+    return result
+
+
+def of_kind(events, kind):
+    """The events of one kind, in order."""
+    return [e for e in events if e["event"] == kind]

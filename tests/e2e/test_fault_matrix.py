@@ -1,14 +1,15 @@
 """Fault matrix: the simulator hangs up, goes silent, babbles, stops reading
 for good or drops the connection with a reset, at each step of the run in
 turn. Whatever happens, the tool ends by itself, never crashes,
-reports exit status 0 only when the board was flashed, and the simulator
+reports exit status 0 only when the board was flashed, its event stream
+ends with one result that agrees with the exit status, and the simulator
 never holds image bytes that differ from the file."""
 
 import concurrent.futures
 import unittest
 
 import harness
-from harness import console_text, flash_into_sim, make_image
+from harness import check_events, console_text, flash_into_sim, make_image
 
 IMAGE = make_image(200 * 750 + 123)  # long enough for a hang-up mid-image
 
@@ -33,8 +34,8 @@ RUN_TIMEOUT_S = 150
 
 def run_case(fault, step, mode):
     run = flash_into_sim(IMAGE, ["--mode", mode, "--quiet", fault, step], timeout=RUN_TIMEOUT_S,
-                         sim_timeout_s=RUN_TIMEOUT_S + 30, wait_sim=False)
-    return run.out, run.status, run.received or b""
+                         sim_timeout_s=RUN_TIMEOUT_S + 30, wait_sim=False, events=True)
+    return run.out, run.status, run.received or b"", run.events
 
 
 class FaultMatrixTest(unittest.TestCase):
@@ -42,10 +43,11 @@ class FaultMatrixTest(unittest.TestCase):
         cases = [(fault, step, mode) for fault in FAULTS for step, mode in STEPS]
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(cases)) as pool:
             results = list(pool.map(lambda c: run_case(*c), cases))
-        for (fault, step, mode), (out, status, received) in zip(cases, results):
+        for (fault, step, mode), (out, status, received, events) in zip(cases, results):
             with self.subTest(fault=fault, step=step, mode=mode):
                 flashed = step in FLASHED_STEPS
                 self.assertEqual(status, 0 if flashed else harness.exit_status(-1), out)
+                self.assertEqual(check_events(self, events, status)["flashed"], flashed)
                 self.assertEqual(received, IMAGE[:len(received)],
                                  "received bytes differ from the file")
                 if flashed:
@@ -54,6 +56,7 @@ class FaultMatrixTest(unittest.TestCase):
                     # No state reply ever comes: the wait for ready gives up.
                     self.assertTrue(out.endswith(console_text(
                         "\r\nNo device state for 30 s: giving up\r\n")), out[-300:])
+                    self.assertEqual(events[-1]["failure"], "no-state")
 
 
 if __name__ == "__main__":

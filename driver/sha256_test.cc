@@ -1,4 +1,4 @@
-#include "many/sha256.h"
+#include "driver/sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-// SHA-256 of a byte stream, for the run report's record of which image was
-// flashed.
-#ifndef TCPFLASH_MANY_SHA256_H_
-#define TCPFLASH_MANY_SHA256_H_
+// SHA-256: the proof that a board got exactly the image that was chosen,
+// checked by tcpflash and recorded by tcpflash-many.
+#ifndef TCPFLASH_DRIVER_SHA256_H_
+#define TCPFLASH_DRIVER_SHA256_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -38,4 +38,4 @@ void Sha256Hex(const uint8_t* digest, char* hex);
 // Returns 0, or -1 on a read error (hex and size then undefined).
 int Sha256OfStream(FILE* file, char* hex, long long* size);
 
-#endif  // TCPFLASH_MANY_SHA256_H_
+#endif  // TCPFLASH_DRIVER_SHA256_H_
