@@ -11,6 +11,7 @@ usage: run_bench.py BUILD_DIR [--quick]
 """
 
 import filecmp
+import hashlib
 import json
 import os
 import re
@@ -244,6 +245,11 @@ def streaming_run(build, kind, imgdir, workdir, expect):
     image = os.path.join(imgdir, "image.uncompressed")
     if kind == "tool":
         args = [os.path.join(build, "tcpflash"), "127.0.0.1", str(sink.port)]
+    elif kind == "sha256":
+        # The hash of what goes out, frame by frame, is the cost of the option;
+        # the file's own hash before connecting lies outside the data phase.
+        args = [os.path.join(build, "tcpflash"), "--expect-sha256", file_sha256(image),
+                "127.0.0.1", str(sink.port)]
     else:
         args = [os.path.join(build, "bench", "tcpflash_limit_client"), str(sink.port), image]
     try:
@@ -255,6 +261,11 @@ def streaming_run(build, kind, imgdir, workdir, expect):
     if wire != expect:
         raise BenchError("%s sent %d data bytes, %d expected" % (kind, wire, expect))
     return os.path.getsize(image) / secs / 1e6
+
+
+def file_sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.file_digest(f, "sha256").hexdigest()
 
 
 def image_check(build, imgdir, workdir):
@@ -276,8 +287,10 @@ def throughput(build, workdir, rounds, size):
           "(bench/count_sink.cc)" % (size // MB))
     print("   timed: the data phase as the sink receives it, first to last data byte; "
           "tcpflash and the limit")
-    print("   client (the same dialogue, data frames pre-built, one send each) in %d "
-          "interleaved rounds; median [min-max]" % rounds)
+    print("   client (the same dialogue, data frames pre-built, one send each), and tcpflash "
+          "with")
+    print("   --expect-sha256 (hashing what it sends), in %d interleaved rounds; median "
+          "[min-max]" % rounds)
     print("   for scale: a 100 Mbit board link carries %.1f MB/s" % (LINK_100MBIT / 1e6))
     cases = [("random", random_writer(size)), ("all 0xFE", fill_writer(size, 0xFE))]
     setups = []
@@ -286,14 +299,14 @@ def throughput(build, workdir, rounds, size):
         d = image_dir(workdir, "tp-" + label.replace(" ", ""), writer)
         expect = expected_wire_bytes(os.path.join(d, "image.uncompressed"))
         checks.append("%s %s" % (label, "intact" if image_check(build, d, workdir) else "CORRUPT"))
-        setups.append((label, d, expect, {"tool": [], "limit": []}))
+        setups.append((label, d, expect, {"tool": [], "limit": [], "sha256": []}))
     print("   image check, one untimed run each against tcpflash-sim: %s" % ", ".join(checks))
     # The images were just written: their write-back must not run during the rounds.
     os.sync()
     load_start = os.getloadavg()[0]
     for r in range(rounds):
         # Alternate the order so that a disturbance hits both alike.
-        order = ("tool", "limit") if r % 2 == 0 else ("limit", "tool")
+        order = ("tool", "limit", "sha256") if r % 2 == 0 else ("sha256", "limit", "tool")
         for _, d, expect, rates in setups:
             for kind in order:
                 rates[kind].append(streaming_run(build, kind, d, workdir, expect))
@@ -309,6 +322,9 @@ def throughput(build, workdir, rounds, size):
         print("   %-9s tcpflash %s MB/s  limit %s MB/s" % (label, spread(tool), spread(limit)))
         print("             ratio of the medians %.2f  (goal >= %.2f) %s;  per round %s" %
               (ratio, RATIO_GOAL, verdict(good), spread(paired, "%.2f")))
+        sha = rates["sha256"]
+        print("             with --expect-sha256 %s MB/s, %.2f of tcpflash without it "
+              "(no goal)" % (spread(sha), statistics.median(sha) / statistics.median(tool)))
         shutil.rmtree(d)
     return ok
 

@@ -5,79 +5,93 @@
 
 namespace {
 
-// A text of tcpflash's transcript, the phase it begins (kWaiting: none) and
-// the failure it names (0: none). Line ends are left out: on Windows they
-// arrive as "\r\n".
-struct Marker {
-  const char* text;
-  Phase phase;
-  unsigned failure;
-};
+// Longest image a progress event is believed for: its percentage is
+// computed in a long long.
+constexpr long long kImageSizeMax = 1000000000000000LL;
 
-constexpr Marker kMarkers[] = {
-    {"s init ok", Phase::kConnected, 0},
-    {"Starte Update...", Phase::kSwitching, 0},
-    {"Updateloader Version received", Phase::kPreparing, 0},
-    {"Version request error!", Phase::kPreparing, 0},
-    {"Reset Flashdata", Phase::kPreparing, 0},
-    {"Transfering image..", Phase::kSending, 0},
-    {"Setting Offset", Phase::kFlashing, 0},
-    {"Dev reset", Phase::kResetting, 0},
-    {"Close ok", Phase::kClosing, 0},
-    {"Close err", Phase::kClosing, 0},
-    {"Cannot open ", Phase::kWaiting, FAIL_IMAGE},
-    {"dll err", Phase::kWaiting, FAIL_SOCKETS},
-    {"s error!", Phase::kWaiting, FAIL_CONNECT},
-    {"No Device found", Phase::kWaiting, FAIL_NO_DEVICE},
-    {"Loop Timeout", Phase::kWaiting, FAIL_LOADER_GONE},
-    {"Error starting Updateloader", Phase::kWaiting, FAIL_LOADER_MODE},
-    {"Write err", Phase::kWaiting, FAIL_WRITE},
-    {"No device state for", Phase::kWaiting, FAIL_NO_STATE},
-    {"Flashdata err", Phase::kWaiting, FAIL_STEP},
-    {"Offset err", Phase::kWaiting, FAIL_STEP},
-    {"Starting Flash err", Phase::kWaiting, FAIL_STEP},
-};
-
-// Why a run that tcpflash ended with a failure status failed, by the first
-// failure its transcript names; the run-ending ones come first.
-constexpr struct {
-  unsigned failure;
-  const char* why;
-} kFailureTexts[] = {
-    {FAIL_IMAGE, "image not opened"},
-    {FAIL_SOCKETS, "sockets library did not start"},
-    {FAIL_CONNECT, "no connection"},
-    {FAIL_NO_DEVICE, "no device answered"},
-    {FAIL_LOADER_GONE, "update loader unreachable after the switch"},
-    {FAIL_LOADER_MODE, "update loader did not start"},
-    {FAIL_WRITE, "image transfer broke off"},
-    {FAIL_NO_STATE, "no ready report from the board"},
-    {FAIL_STEP, "a flash step could not be sent"},
-};
-
-// Appends c to state->tail (dropping its oldest byte when full) and takes
-// the phase and failure of each marker the tail now ends with.
-void NoteByte(BoardState* state, char c) {
-  if (state->tailUsed == TRANSCRIPT_TAIL_SIZE) {
-    std::memmove(state->tail, state->tail + 1, TRANSCRIPT_TAIL_SIZE - 1);
-    --state->tailUsed;
+Phase FromRunPhase(RunPhase phase) {
+  switch (phase) {
+    case RunPhase::kSwitching:
+      return Phase::kSwitching;
+    case RunPhase::kLoader:
+      return Phase::kLoader;
+    case RunPhase::kSending:
+      return Phase::kSending;
+    case RunPhase::kFlashing:
+      return Phase::kFlashing;
+    case RunPhase::kResetting:
+      return Phase::kResetting;
+    case RunPhase::kClosing:
+      return Phase::kClosing;
+    case RunPhase::kVerifying:
+      return Phase::kVerifying;
   }
-  state->tail[state->tailUsed++] = c;
-  for (const Marker& m : kMarkers) {
-    const int len = static_cast<int>(std::strlen(m.text));
-    if (m.text[len - 1] != c || len > state->tailUsed) continue;
-    if (std::memcmp(state->tail + state->tailUsed - len, m.text, static_cast<size_t>(len)) != 0) {
-      continue;
-    }
-    if (m.phase > state->phase) state->phase = m.phase;
-    state->failures |= m.failure;
-  }
+  return Phase::kWaiting;
 }
 
-// Takes the percentage that state->segment[0,segmentUsed) begins with, if any.
-void TakeSegmentPercent(BoardState* state) {
-  const int percent = LeadingPercent(state->segment, state->segmentUsed);
-  if (percent >= 0) state->percent = percent;
+// The run phase named text[0,length) into *phase. Returns false for none.
+bool RunPhaseNamed(const char* text, int length, RunPhase* phase) {
+  for (int i = 0; i <= static_cast<int>(RunPhase::kVerifying); ++i) {
+    const RunPhase candidate = static_cast<RunPhase>(i);
+    const char* name = RunPhaseName(candidate);
+    if (std::strlen(name) == static_cast<size_t>(length) &&
+        std::memcmp(name, text, static_cast<size_t>(length)) == 0) {
+      *phase = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+void Advance(BoardState* state, Phase phase) {
+  if (phase > state->phase) state->phase = phase;
+}
+
+void TakeProgress(BoardState* state, const EventLine& event) {
+  long long sent = 0;
+  long long total = 0;
+  if (!event.GetInteger("sent", &sent) || !event.GetInteger("total", &total) || sent < 0 ||
+      total < 0 || sent > total || total > kImageSizeMax) {
+    return;
+  }
+  state->sent = sent;
+  state->total = total;
+  state->percent = total == 0 ? 100 : static_cast<int>(sent * 100 / total);
+}
+
+// Takes the string field key of event into *version; null or no such field
+// leaves it unknown.
+void TakeText(const EventLine& event, const char* key, ReportedText* version) {
+  const char* text = nullptr;
+  int length = 0;
+  if (!event.GetString(key, &text, &length)) return;
+  if (length > VERSION_TEXT_SIZE) length = VERSION_TEXT_SIZE;
+  std::memcpy(version->bytes, text, static_cast<size_t>(length));
+  version->length = length;
+}
+
+void TakeResult(BoardState* state, const EventLine& event) {
+  long long status = 0;
+  if (!event.GetInteger("status", &status) || status < -255 || status > 255) return;
+  RunFailure failure = RunFailure::kNone;
+  const EventField* named = event.Find("failure");
+  if (named != nullptr && named->type == JsonType::kString) {
+    // Names are short and free of NUL: anything else names no failure.
+    char name[32];
+    if (named->length >= static_cast<int>(sizeof name) ||
+        std::memchr(named->text, '\0', static_cast<size_t>(named->length)) != nullptr) {
+      return;
+    }
+    std::memcpy(name, named->text, static_cast<size_t>(named->length));
+    name[named->length] = '\0';
+    failure = RunFailureFromName(name);
+  }
+  state->resultSeen = true;
+  state->resultStatus = static_cast<int>(status);
+  state->failure = failure;
+  bool skipped = false;
+  state->skipped = event.GetBool("skipped", &skipped) && skipped;
+  TakeText(event, "application_version_after", &state->applicationVersionAfter);
 }
 
 }  // namespace
@@ -88,34 +102,30 @@ void InitBoardState(const Board& board, BoardState* state) {
   BoardName(board, state->name);
 }
 
-void WatchTranscript(BoardState* state, const char* data, int size) {
-  for (int i = 0; i < size; ++i) NoteByte(state, data[i]);
-}
-
-void WatchErrorStream(BoardState* state, const char* data, int size) {
-  for (int i = 0; i < size; ++i) {
-    if (data[i] == '\r' || data[i] == '\n') {
-      TakeSegmentPercent(state);
-      state->segmentUsed = 0;
-    } else if (state->segmentUsed < PROGRESS_SEGMENT_SIZE) {
-      state->segment[state->segmentUsed++] = data[i];
+void TakeEvent(BoardState* state, const EventLine& event) {
+  const char* text = nullptr;
+  int length = 0;
+  long long number = 0;
+  if (event.StringIs("event", "connected")) {
+    // The reconnect after the switch is one too: the phase is past it then.
+    Advance(state, Phase::kConnected);
+  } else if (event.StringIs("event", "mode")) {
+    if (event.GetInteger("mode", &number) && number >= 0 && number <= 255) {
+      state->mode = static_cast<int>(number);
     }
+  } else if (event.StringIs("event", "version")) {
+    if (event.StringIs("of", "application")) TakeText(event, "text", &state->applicationVersion);
+    if (event.StringIs("of", "loader")) TakeText(event, "text", &state->loaderVersion);
+  } else if (event.StringIs("event", "phase")) {
+    RunPhase phase = RunPhase::kSwitching;
+    if (event.GetString("phase", &text, &length) && RunPhaseNamed(text, length, &phase)) {
+      Advance(state, FromRunPhase(phase));
+    }
+  } else if (event.StringIs("event", "progress")) {
+    TakeProgress(state, event);
+  } else if (event.StringIs("event", "result")) {
+    TakeResult(state, event);
   }
-  // A line redrawn in place ("\r 42% ...") ends only when the next begins.
-  TakeSegmentPercent(state);
-}
-
-int LeadingPercent(const char* text, int size) {
-  int i = 0;
-  while (i < size && text[i] == ' ') ++i;
-  int value = 0;
-  int digits = 0;
-  for (; i < size && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (++digits > 3) return -1;
-    value = value * 10 + (text[i] - '0');
-  }
-  if (digits == 0 || i >= size || text[i] != '%' || value > 100) return -1;
-  return value;
 }
 
 const char* PhaseName(Phase phase) {
@@ -127,19 +137,69 @@ const char* PhaseName(Phase phase) {
     case Phase::kConnected:
       return "connected";
     case Phase::kSwitching:
-      return "switching";
-    case Phase::kPreparing:
-      return "preparing";
+      return RunPhaseName(RunPhase::kSwitching);
+    case Phase::kLoader:
+      return RunPhaseName(RunPhase::kLoader);
     case Phase::kSending:
-      return "sending";
+      return RunPhaseName(RunPhase::kSending);
     case Phase::kFlashing:
-      return "flashing";
+      return RunPhaseName(RunPhase::kFlashing);
     case Phase::kResetting:
-      return "resetting";
+      return RunPhaseName(RunPhase::kResetting);
     case Phase::kClosing:
-      return "closing";
+      return RunPhaseName(RunPhase::kClosing);
+    case Phase::kVerifying:
+      return RunPhaseName(RunPhase::kVerifying);
   }
   return "?";
+}
+
+const char* FailureText(RunFailure failure) {
+  switch (failure) {
+    case RunFailure::kNone:
+      return nullptr;
+    case RunFailure::kUsage:
+      return "tcpflash refused its arguments";
+    case RunFailure::kNoAddress:
+      return "no address given";
+    case RunFailure::kNoImage:
+      return "image not opened";
+    case RunFailure::kSockets:
+      return "sockets library did not start";
+    case RunFailure::kAddress:
+      return "address not usable";
+    case RunFailure::kNoSocket:
+      return "no socket could be made";
+    case RunFailure::kConnect:
+      return "no connection";
+    case RunFailure::kNoDevice:
+      return "no device answered";
+    case RunFailure::kLoaderUnreachable:
+      return "update loader unreachable after the switch";
+    case RunFailure::kNotLoader:
+      return "update loader did not start";
+    case RunFailure::kWrite:
+      return "image transfer broke off";
+    case RunFailure::kImageChanged:
+      return "image changed while it was sent";
+    case RunFailure::kImageUnreadable:
+      return "image could not be read while it was sent";
+    case RunFailure::kNoState:
+      return "no ready report from the board";
+    case RunFailure::kNotOrdered:
+      return "a flash step could not be sent";
+    case RunFailure::kImageMismatch:
+      return "image does not match its SHA-256";
+    case RunFailure::kBoot:
+      return "did not start its application";
+    case RunFailure::kBootLoader:
+      return "started its update loader again";
+    case RunFailure::kVersionMismatch:
+      return "runs another version than expected";
+    case RunFailure::kNotReady:
+      return "stayed busy past the ready bound";
+  }
+  return nullptr;
 }
 
 void DescribePhase(const BoardState& state, char* text, int size) {
@@ -154,8 +214,29 @@ void DescribePhase(const BoardState& state, char* text, int size) {
   }
 }
 
-bool Flashed(const BoardState& state) {
+bool Succeeded(const BoardState& state) {
   return state.ending == Ending::kExited && state.exitStatus == 0;
+}
+
+bool Flashed(const BoardState& state) { return Succeeded(state) && !state.info && !state.skipped; }
+
+void PrintableVersion(const ReportedText& version, char* text, int size) {
+  if (version.length < 0) {
+    std::snprintf(text, static_cast<size_t>(size), "-");
+    return;
+  }
+  int n = 0;
+  for (int i = 0; i < version.length && n < size - 1; ++i) {
+    const unsigned char c = static_cast<unsigned char>(version.bytes[i]);
+    text[n++] = c < 0x20 || (c >= 0x7F && c <= 0x9F) ? '.' : static_cast<char>(c);
+  }
+  text[n] = '\0';
+}
+
+const ReportedText& RunningVersion(const BoardState& state) {
+  if (state.applicationVersionAfter.length >= 0) return state.applicationVersionAfter;
+  if (state.applicationVersion.length >= 0) return state.applicationVersion;
+  return state.loaderVersion;
 }
 
 void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail) {
@@ -188,15 +269,31 @@ void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail) {
     case Ending::kExited:
       break;
   }
+  char version[VERSION_TEXT_SIZE + 1];
+  PrintableVersion(RunningVersion(*state), version, sizeof version);
   if (state->exitStatus == 0) {
-    std::snprintf(out, size, "flashed");
+    if (state->info) {
+      std::snprintf(out, size, "answered");
+    } else if (state->skipped) {
+      std::snprintf(out, size, "skipped: already runs version %.60s", version);
+    } else if (state->applicationVersionAfter.length >= 0) {
+      std::snprintf(out, size, "flashed, runs version %.60s", version);
+    } else {
+      std::snprintf(out, size, "flashed");
+    }
     return;
   }
-  for (const auto& f : kFailureTexts) {
-    if ((state->failures & f.failure) != 0) {
-      std::snprintf(out, size, "failed: %s (while %s)", f.why, where);
-      return;
-    }
+  // The result is believed only when it tells the status the process ended with.
+  const char* why = nullptr;
+  if (state->resultSeen && (state->resultStatus & 0xFF) == state->exitStatus) {
+    why = FailureText(state->failure);
   }
-  std::snprintf(out, size, "failed: exit status %d while %s", state->exitStatus, where);
+  if (why != nullptr && state->failure == RunFailure::kVersionMismatch &&
+      state->applicationVersionAfter.length >= 0) {
+    std::snprintf(out, size, "failed: runs version %.60s, not the one expected", version);
+  } else if (why != nullptr) {
+    std::snprintf(out, size, "failed: %s (while %s)", why, where);
+  } else {
+    std::snprintf(out, size, "failed: exit status %d while %s", state->exitStatus, where);
+  }
 }

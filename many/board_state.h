@@ -1,22 +1,28 @@
-// What tcpflash-many knows about one board while it runs and after: the
-// phase read from tcpflash's console transcript, how its process ended and
-// the verdict.
+// What tcpflash-many knows about one board while it runs and after: what the
+// events of its tcpflash told (phase, share sent, versions, result), how its
+// process ended and the verdict. Nothing is read from the console
+// transcript: a board's version text lands there and must not count.
 #ifndef TCPFLASH_MANY_BOARD_STATE_H_
 #define TCPFLASH_MANY_BOARD_STATE_H_
 
+#include "driver/run_events.h"
 #include "many/board_list.h"
+#include "many/event_line.h"
+#include "many/event_stream.h"
 
-// In the order a run passes through them.
+// In the order a run passes through them: tcpflash-many's own, then the
+// run's phases as its events name them.
 enum class Phase {
   kWaiting,     // not started yet
   kConnecting,  // tcpflash started, first connection not made yet
-  kConnected,   // "s init ok": asking the board's mode
+  kConnected,   // asking the board's mode
   kSwitching,   // application told to start the update loader, reconnecting
-  kPreparing,   // loader version, clearing the flash data
+  kLoader,      // loader version, clearing the flash data
   kSending,     // image transfer
   kFlashing,    // offset, start of flashing, waiting until ready
   kResetting,   // board reset
   kClosing,     // loader's close command
+  kVerifying,   // waiting for the board to start its application again
 };
 
 // How the board's tcpflash ended.
@@ -30,76 +36,90 @@ enum class Ending {
   kStopped,      // stopped on the operator's second interrupt
 };
 
-// Failures that tcpflash's transcript names, as bits of BoardState::failures.
-enum FailureMark : unsigned {
-  FAIL_IMAGE = 1u << 0,        // "Cannot open "
-  FAIL_SOCKETS = 1u << 1,      // "dll err"
-  FAIL_CONNECT = 1u << 2,      // "s error!"
-  FAIL_NO_DEVICE = 1u << 3,    // "No Device found"
-  FAIL_LOADER_GONE = 1u << 4,  // "Loop Timeout"
-  FAIL_LOADER_MODE = 1u << 5,  // "Error starting Updateloader"
-  FAIL_WRITE = 1u << 6,        // "Write err"
-  FAIL_NO_STATE = 1u << 7,     // "No device state for"
-  FAIL_STEP = 1u << 8,         // "Reset Flashdata err" and the like
-};
-
-constexpr int TRANSCRIPT_TAIL_SIZE = 48;
-constexpr int PROGRESS_SEGMENT_SIZE = 16;
+// Room for a version text a board reports: the protocol's replies carry
+// fewer bytes; a longer text is cut.
+constexpr int VERSION_TEXT_SIZE = 128;
 constexpr int VERDICT_SIZE = 112;
+
+// A text a board reported, any bytes (NUL too).
+struct ReportedText {
+  char bytes[VERSION_TEXT_SIZE] = {};
+  int length = -1;  // -1: not reported
+};
 
 struct BoardState {
   Board board;
   char name[BOARD_NAME_SIZE] = "";
   Phase phase = Phase::kWaiting;
-  int percent = -1;  // image sent so far, when tcpflash reports it
-  unsigned failures = 0;
+  int mode = -1;         // the mode the board reported, -1 before
+  long long sent = -1;   // image bytes handed to the connection, -1 before any progress
+  long long total = -1;  // of the image's bytes
+  int percent = -1;      // sent of total in whole percent, -1 before any progress
+  ReportedText applicationVersion;
+  ReportedText loaderVersion;
+  bool info = false;        // its tcpflash only asks what the board runs (--info)
+  bool resultSeen = false;  // tcpflash's result event arrived
+  int resultStatus = 0;     // its status
+  RunFailure failure = RunFailure::kNone;
+  bool skipped = false;                  // the result: the board ran the version already
+  ReportedText applicationVersionAfter;  // the result: what it runs after the update
   Ending ending = Ending::kNone;
   int exitStatus = -1;             // with kExited
   unsigned long abnormalCode = 0;  // with kAbnormal
   double startS = 0;               // seconds since the run began
   double endS = 0;
   bool logCreated = false;    // its "<board>.log" exists
+  bool eventsLogged = false;  // a "<board>.events.jsonl" was written
   bool stderrLogged = false;  // a "<board>.stderr.log" was written
   char verdict[VERDICT_SIZE] = "";
-  // The last bytes of the transcript: markers can straddle two reads.
-  char tail[TRANSCRIPT_TAIL_SIZE] = {};
-  int tailUsed = 0;
-  // The start of the error stream's current line, for its percentage.
-  char segment[PROGRESS_SEGMENT_SIZE] = {};
-  int segmentUsed = 0;
+  // The board's tcpflash's standard error, cut into event lines.
+  EventStream events;
 };
 
 // Sets up state for board: its name, waiting, nothing known.
 void InitBoardState(const Board& board, BoardState* state);
 
-// Takes the next bytes data[0,size) of the board's standard output (in any
-// pieces, "\n" or "\r\n" line ends) and advances state->phase and
-// state->failures by the texts tcpflash prints.
-void WatchTranscript(BoardState* state, const char* data, int size);
+// Takes one event of the board's tcpflash: "connected", "mode", "version", "phase", "progress" and
+// "result" change state; other kinds, events with a key missing or of the wrong type, and values
+// out of range (a phase or failure without a name, progress beyond its total) change nothing. The
+// phase never goes back.
+void TakeEvent(BoardState* state, const EventLine& event);
 
-// Takes the next bytes data[0,size) of the board's standard error and sets
-// state->percent from a line (ended by "\r" or "\n", or still growing) that
-// begins with a percentage (" 42%"); other text changes nothing.
-void WatchErrorStream(BoardState* state, const char* data, int size);
-
-// The leading percentage of text[0,size): optional spaces, 1-3 digits, "%".
-// Returns 0-100, or -1 when text does not begin so.
-int LeadingPercent(const char* text, int size);
-
-// The phase's name: "waiting", "connecting", ... "closing".
+// The phase's name: "waiting", "connecting", "connected", then the run's
+// phase names ("switching", ... "closing").
 const char* PhaseName(Phase phase);
+
+// What a failure means, as the verdict says it ("no device answered"); null
+// for RunFailure::kNone.
+const char* FailureText(RunFailure failure);
 
 // Writes the phase as the live line shows it to text[0,size): the phase
 // name, with the percentage while sending ("sending 42%"), "done" once
 // the board's tcpflash ended, "not started" for a board never started.
 void DescribePhase(const BoardState& state, char* text, int size);
 
-// True when the board was flashed: its tcpflash ended by itself with 0.
+// True when the board's tcpflash ended by itself with 0: the board was
+// flashed (and verified, when asked), left as it was by --skip-current, or
+// (--info) it answered.
+bool Succeeded(const BoardState& state);
+
+// True when the board was flashed: succeeded, neither skipped nor asked only.
 bool Flashed(const BoardState& state);
 
-// Fills state->verdict for an ended board: "flashed", "failed: <why>" or
-// "not started: <why>", the why taken from the ending and the transcript.
-// startError is the reason a start failed (kStartFailed), else unused.
-void DecideVerdict(BoardState* state, int boardTimeoutS, const char* startError);
+// Writes version as the console shows it to text[0,size): control bytes
+// (below 0x20, 0x7F-0x9F) as ".", so that a board cannot rewrite the
+// console; "-" when the version is unknown.
+void PrintableVersion(const ReportedText& version, char* text, int size);
+
+// The version the board runs as far as known: the application's after the
+// update, else the application's, else the loader's (the one --info read).
+const ReportedText& RunningVersion(const BoardState& state);
+
+// Fills state->verdict for an ended board: "flashed" (", runs version <v>"
+// once verified), "skipped: already runs version <v>", "answered" (--info),
+// "failed: <why>" or "not started: <why>", the why taken from the ending
+// and, for a tcpflash that ended by itself, its result event. detail is why its start failed
+// (kStartFailed) or how its process ended (kAbnormal), else unused.
+void DecideVerdict(BoardState* state, int boardTimeoutS, const char* detail);
 
 #endif  // TCPFLASH_MANY_BOARD_STATE_H_

@@ -36,7 +36,7 @@ void FormatBoardLine(const BoardState& board, double now, int width, char* line,
 
 void FormatCountLine(const BoardState* boards, int count, const char* note, int width, char* line,
                      int size) {
-  int flashed = 0, failed = 0, running = 0, waiting = 0;
+  int flashed = 0, skipped = 0, answered = 0, failed = 0, running = 0, waiting = 0;
   for (int i = 0; i < count; ++i) {
     const BoardState& b = boards[i];
     if (b.ending == Ending::kNone) {
@@ -45,16 +45,24 @@ void FormatCountLine(const BoardState* boards, int count, const char* note, int 
       } else {
         ++running;
       }
-    } else if (Flashed(b)) {
-      ++flashed;
+    } else if (Succeeded(b)) {
+      ++(b.info ? answered : b.skipped ? skipped : flashed);
     } else if (b.ending != Ending::kNotStarted) {
       ++failed;
     }
   }
+  char done[48];
+  if (count > 0 && boards[0].info) {
+    std::snprintf(done, sizeof done, "%d answered", answered);
+  } else if (skipped > 0) {
+    std::snprintf(done, sizeof done, "%d flashed, %d skipped", flashed, skipped);
+  } else {
+    std::snprintf(done, sizeof done, "%d flashed", flashed);
+  }
   std::snprintf(line, static_cast<size_t>(size),
-                "%d board%s: %d flashed, %d failed, %d running, %d waiting%s%s", count,
-                count == 1 ? "" : "s", flashed, failed, running, waiting,
-                note[0] != '\0' ? " - " : "", note);
+                "%d board%s: %s, %d failed, %d running, %d waiting%s%s", count,
+                count == 1 ? "" : "s", done, failed, running, waiting, note[0] != '\0' ? " - " : "",
+                note);
   Cut(line, width);
 }
 

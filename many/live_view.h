@@ -16,7 +16,9 @@ constexpr int LIVE_NOTE_SIZE = 96;
 void FormatBoardLine(const BoardState& board, double now, int width, char* line, int size);
 
 // Writes the count line ("16 boards: 3 flashed, 1 failed, 2 running, 10
-// waiting", then note when not empty) to line[0,size), cut to width.
+// waiting", then note when not empty) to line[0,size), cut to width. Boards
+// left as they were by --skip-current count apart ("3 flashed, 2 skipped"),
+// and boards only asked what they run count as "answered".
 void FormatCountLine(const BoardState* boards, int count, const char* note, int width, char* line,
                      int size);
 

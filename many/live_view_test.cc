@@ -38,7 +38,10 @@ TEST(LiveViewTest, BoardLines) {
   EXPECT_EQ(Line(Board7000(Phase::kSwitching), 5.25),
             "127.0.0.1:7000         switching        3.2 s");
   BoardState sending = Board7000(Phase::kSending);
-  sending.percent = 42;
+  static EventLine progress;
+  const char kProgress[] = "{\"event\":\"progress\",\"sent\":42,\"total\":100}";
+  ASSERT_EQ(progress.Parse(kProgress, sizeof kProgress - 1), 0);
+  TakeEvent(&sending, progress);
   EXPECT_EQ(Line(sending, 14), "127.0.0.1:7000         sending 42%     12.0 s");
   EXPECT_EQ(Line(sending, 14, 20), "127.0.0.1:7000      ");
   BoardState done = Board7000(Phase::kClosing);
@@ -61,6 +64,14 @@ TEST(LiveViewTest, CountLine) {
   EXPECT_STREQ(line, "4 boards: 1 flashed, 1 failed, 1 running, 1 waiting");
   FormatCountLine(boards, 4, "stopping", 200, line, sizeof line);
   EXPECT_STREQ(line, "4 boards: 1 flashed, 1 failed, 1 running, 1 waiting - stopping");
+  // Left as it was by --skip-current: done, but not flashed.
+  boards[3].exitStatus = 0;
+  boards[3].skipped = true;
+  FormatCountLine(boards, 4, "", 200, line, sizeof line);
+  EXPECT_STREQ(line, "4 boards: 1 flashed, 1 skipped, 0 failed, 1 running, 1 waiting");
+  for (BoardState& b : boards) b.info = true;
+  FormatCountLine(boards, 4, "", 200, line, sizeof line);
+  EXPECT_STREQ(line, "4 boards: 2 answered, 0 failed, 1 running, 1 waiting");
 }
 
 TEST(LiveViewTest, RedrawsInPlaceOnATerminal) {

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "driver/image_file.h"
+#include "driver/sha256.h"
 #include "driver/tool_options.h"
 #include "many/board_list.h"
 #include "many/board_state.h"
@@ -15,7 +16,6 @@
 #include "many/process.h"
 #include "many/report.h"
 #include "many/scheduler.h"
-#include "driver/sha256.h"
 
 namespace {
 
@@ -101,16 +101,20 @@ int main(int argc, char** argv) {
   if (CollectBoards(options, &gBoards) != 0) return MANY_EXIT_USAGE;
 
   RunFacts facts;
-  facts.imagePath = options.imagePath;
-  long long openedSize = 0;
-  FILE* image = OpenImage(options.imagePath, &openedSize);
-  if (image == nullptr) {
-    return Usage("cannot read the image %s (missing, unreadable or no regular file)",
-                 options.imagePath);
+  facts.imagePath = options.info ? nullptr : options.imagePath;
+  if (!options.info) {
+    long long openedSize = 0;
+    FILE* image = OpenImage(options.imagePath, &openedSize);
+    if (image == nullptr) {
+      return Usage("cannot read the image %s (missing, unreadable or no regular file)",
+                   options.imagePath);
+    }
+    // Each board's tcpflash is held to this hash: a board either gets these
+    // bytes or fails, whatever happens to the file meanwhile.
+    const int hashed = Sha256OfStream(image, facts.imageSha256, &facts.imageSize);
+    std::fclose(image);
+    if (hashed != 0) return Usage("cannot read the image %s", options.imagePath);
   }
-  const int hashed = Sha256OfStream(image, facts.imageSha256, &facts.imageSize);
-  std::fclose(image);
-  if (hashed != 0) return Usage("cannot read the image %s", options.imagePath);
 
   char toolPath[CHILD_PATH_SIZE] = "";
   std::error_code error;
@@ -133,24 +137,40 @@ int main(int argc, char** argv) {
   FILE* report = CreateLogFile(reportPath);
   if (report == nullptr) return Usage("cannot write the report %s", reportPath);
 
-  for (int i = 0; i < gBoards.count; ++i) InitBoardState(gBoards.boards[i], &gStates[i]);
+  for (int i = 0; i < gBoards.count; ++i) {
+    InitBoardState(gBoards.boards[i], &gStates[i]);
+    gStates[i].info = options.info;
+  }
   RunSettings settings;
   settings.toolPath = toolPath;
   settings.imagePath = options.imagePath;
+  settings.imageSha256 = facts.imageSha256;
   settings.logDir = logDir;
   settings.jobs = options.jobs > 0 && options.jobs < gBoards.count ? options.jobs : gBoards.count;
   settings.boardTimeoutS = options.boardTimeoutS;
+  settings.verify = options.verify || options.expectVersion != nullptr;
+  settings.bootTimeoutS = options.bootTimeoutS;
+  settings.expectVersion = options.expectVersion;
+  settings.skipCurrent = options.skipCurrent;
+  settings.readyTimeoutS = options.readyTimeoutS;
+  settings.info = options.info;
   facts.jobs = settings.jobs;
   facts.boardTimeoutS = settings.boardTimeoutS;
+  facts.verify = settings.verify;
 
   InstallStopHandler();
   int columns = 80;
   int rows = 24;
   const bool live = OpenLiveConsole(&columns, &rows);
-  std::printf(
-      "tcpflash-many: %d board%s, %d at a time; image %s, %lld bytes, SHA-256 %s; logs in %s\n",
-      gBoards.count, gBoards.count == 1 ? "" : "s", settings.jobs, options.imagePath,
-      facts.imageSize, facts.imageSha256, logDir);
+  if (options.info) {
+    std::printf("tcpflash-many: %d board%s, %d at a time; asking what each runs; logs in %s\n",
+                gBoards.count, gBoards.count == 1 ? "" : "s", settings.jobs, logDir);
+  } else {
+    std::printf(
+        "tcpflash-many: %d board%s, %d at a time; image %s, %lld bytes, SHA-256 %s; logs in %s\n",
+        gBoards.count, gBoards.count == 1 ? "" : "s", settings.jobs, options.imagePath,
+        facts.imageSize, facts.imageSha256, logDir);
+  }
   std::fflush(stdout);
   gView.Begin(stdout, live, columns, rows, gStates, gBoards.count);
   facts.interrupted = RunBoards(settings, gStates, gBoards.count, &gView);
@@ -165,5 +185,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("report: %s\n", reportPath);
-  return CountOutcomes(gStates, gBoards.count).flashed == gBoards.count ? 0 : 1;
+  return CountOutcomes(gStates, gBoards.count).succeeded() == gBoards.count ? 0 : 1;
 }

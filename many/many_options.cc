@@ -2,11 +2,16 @@
 
 #include <cstring>
 
+#include "protocol/wire_format.h"
+
 namespace {
 
 constexpr const char* kUsageLine =
-    "usage: tcpflash-many [--image FILE] [--jobs N] [--log-dir DIR] [--report FILE]\n"
-    "                     [--boards FILE] [--board-timeout S] ADDRESS[:PORT]...\n";
+    "usage: tcpflash-many [--image FILE] [--verify] [--expect-version TEXT [--skip-current]]\n"
+    "                     [--boot-timeout S] [--ready-timeout S] [--jobs N] [--log-dir DIR]\n"
+    "                     [--report FILE] [--boards FILE] [--board-timeout S] ADDRESS[:PORT]...\n"
+    "       tcpflash-many --info [--jobs N] [--log-dir DIR] [--report FILE] [--boards FILE]\n"
+    "                     [--board-timeout S] ADDRESS[:PORT]...\n";
 
 int Refuse(FILE* err, const char* what, const char* arg) {
   std::fprintf(err, "tcpflash-many: %s %s\n%s(tcpflash-many --help tells more)\n", what, arg,
@@ -34,12 +39,27 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
   const char* boardsFile = nullptr;
   const char* jobs = nullptr;
   const char* timeout = nullptr;
+  const char* bootTimeout = nullptr;
+  const char* readyTimeout = nullptr;
+  const char* expectVersion = nullptr;
   const struct {
     const char* name;
     const char** value;
-  } kValueOptions[] = {{"--image", &image},   {"--log-dir", &logDir},
-                       {"--report", &report}, {"--boards", &boardsFile},
-                       {"--jobs", &jobs},     {"--board-timeout", &timeout}};
+  } kValueOptions[] = {{"--image", &image},
+                       {"--log-dir", &logDir},
+                       {"--report", &report},
+                       {"--boards", &boardsFile},
+                       {"--jobs", &jobs},
+                       {"--board-timeout", &timeout},
+                       {"--boot-timeout", &bootTimeout},
+                       {"--ready-timeout", &readyTimeout},
+                       {"--expect-version", &expectVersion}};
+  const struct {
+    const char* name;
+    bool* flag;
+  } kFlags[] = {{"--verify", &options->verify},
+                {"--skip-current", &options->skipCurrent},
+                {"--info", &options->info}};
 
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
@@ -61,6 +81,15 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
       options->version = true;
       continue;
     }
+    bool* flag = nullptr;
+    for (const auto& option : kFlags) {
+      if (std::strcmp(arg, option.name) == 0) flag = option.flag;
+    }
+    if (flag != nullptr) {
+      if (*flag) return Refuse(err, "option given twice:", arg);
+      *flag = true;
+      continue;
+    }
     const char** value = nullptr;
     for (const auto& option : kValueOptions) {
       if (std::strcmp(arg, option.name) == 0) value = option.value;
@@ -78,11 +107,39 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
     options->jobs = ParseCount(jobs, 1, MAX_BOARDS);
     if (options->jobs < 0) return Refuse(err, "--jobs takes a number 1-256, not", jobs);
   }
-  if (timeout != nullptr) {
-    options->boardTimeoutS = ParseCount(timeout, 1, MAX_BOARD_TIMEOUT_S);
-    if (options->boardTimeoutS < 0) {
-      return Refuse(err, "--board-timeout takes seconds 1-86400, not", timeout);
+  const struct {
+    const char* name;
+    const char* text;
+    int* seconds;
+  } kTimeouts[] = {{"--board-timeout", timeout, &options->boardTimeoutS},
+                   {"--boot-timeout", bootTimeout, &options->bootTimeoutS},
+                   {"--ready-timeout", readyTimeout, &options->readyTimeoutS}};
+  for (const auto& t : kTimeouts) {
+    if (t.text == nullptr) continue;
+    *t.seconds = ParseCount(t.text, 1, MAX_TIMEOUT_S);
+    if (*t.seconds < 0) {
+      char what[48];
+      std::snprintf(what, sizeof what, "%s takes seconds 1-86400, not", t.name);
+      return Refuse(err, what, t.text);
     }
+  }
+  // A board reports no more characters: a longer text could never match.
+  if (expectVersion != nullptr && std::strlen(expectVersion) > APP_VERSION_CHARS) {
+    return Refuse(err, "--expect-version takes at most 5 characters, not", expectVersion);
+  }
+  options->expectVersion = expectVersion;
+  if (options->skipCurrent && expectVersion == nullptr) {
+    return Refuse(err, "--skip-current needs", "--expect-version");
+  }
+  if (options->info) {
+    const char* update = image != nullptr           ? "--image"
+                         : options->verify          ? "--verify"
+                         : expectVersion != nullptr ? "--expect-version"
+                         : options->skipCurrent     ? "--skip-current"
+                         : bootTimeout != nullptr   ? "--boot-timeout"
+                         : readyTimeout != nullptr  ? "--ready-timeout"
+                                                    : nullptr;
+    if (update != nullptr) return Refuse(err, "--info changes nothing and takes no", update);
   }
   return 0;
 }
@@ -99,13 +156,28 @@ void PrintManyUsage(FILE* out) {
       "  --boards FILE       more boards, one a line; blank lines and anything\n"
       "                      after # are ignored\n"
       "  --image FILE        image to flash (default: image.uncompressed in the\n"
-      "                      working directory)\n"
+      "                      working directory); hashed once, and every board\n"
+      "                      must get exactly those bytes (tcpflash\n"
+      "                      --expect-sha256)\n"
+      "  --verify            check that each board starts its application again\n"
+      "  --expect-version TEXT  the application version each board must run\n"
+      "                      afterwards (implies --verify)\n"
+      "  --skip-current      leave a board that already runs that version as it is\n"
+      "  --boot-timeout S    how long a board may take to come back (tcpflash's\n"
+      "                      default unless given)\n"
+      "  --ready-timeout S   how long a board may stay busy flashing (tcpflash's\n"
+      "                      default unless given)\n"
+      "  --info              only ask each board what it runs (mode and version);\n"
+      "                      needs no image and changes nothing\n"
       "  --jobs N            at most N boards at a time (default: all at once)\n"
-      "  --log-dir DIR       one log per board, the board's whole console output\n"
-      "                      (default: a new folder tcpflash-many-YYYYMMDD-HHMMSS)\n"
+      "  --log-dir DIR       per board its whole console output (.log), its\n"
+      "                      events (.events.jsonl) and any other error text\n"
+      "                      (.stderr.log) (default: a new folder\n"
+      "                      tcpflash-many-YYYYMMDD-HHMMSS)\n"
       "  --report FILE       JSON report of the run (default: DIR/report.json)\n"
       "  --board-timeout S   stop a board's tcpflash after S seconds and count the\n"
-      "                      board as failed (default 600)\n"
+      "                      board as failed (default: never; tcpflash bounds\n"
+      "                      each of its waits itself)\n"
       "  -h, --help          this text\n"
       "  --version           the program's version\n"
       "\n"
@@ -113,9 +185,12 @@ void PrintManyUsage(FILE* out) {
       "Ctrl-C stops them. The table and the report are written either way.\n"
       "\n"
       "Exit status:\n"
-      "  0  every board was flashed (its tcpflash ended with 0)\n"
-      "  1  at least one board failed or was not started; the table and the\n"
-      "     report say which and how\n"
+      "  0  every board was flashed (its tcpflash ended with 0: flashed, verified\n"
+      "     when asked, or left as it was by --skip-current), or with --info\n"
+      "     every board answered\n"
+      "  1  at least one board failed or was not started (a board whose tcpflash\n"
+      "     ended with 2, flashed but not running what was asked, failed too);\n"
+      "     the table and the report say which and how\n"
       "  2  bad usage (no boards, unreadable image, unknown option, ...):\n"
       "     nothing was started\n",
       out);

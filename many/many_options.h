@@ -4,14 +4,14 @@
 
 #include <cstdio>
 
+#include "driver/tool_options.h"
 #include "many/board_list.h"
 
 // Bad usage: nothing was started.
 constexpr int MANY_EXIT_USAGE = 2;
-// A generous bound on one board's whole run: tcpflash bounds each of its
-// waits itself, so this only catches what nothing else catches.
-constexpr int DEFAULT_BOARD_TIMEOUT_S = 600;
-constexpr int MAX_BOARD_TIMEOUT_S = 86400;
+// Longest time limit taken: the board time-out and the bounds handed to
+// each tcpflash, which takes no more.
+constexpr int MAX_TIMEOUT_S = TIME_OPTION_MAX_S;
 
 struct ManyOptions {
   const char* imagePath = "image.uncompressed";
@@ -19,7 +19,17 @@ struct ManyOptions {
   const char* logDir = nullptr;
   const char* reportPath = nullptr;
   const char* boardsFile = nullptr;
-  int boardTimeoutS = DEFAULT_BOARD_TIMEOUT_S;
+  // None unless given: tcpflash bounds each of its waits itself, and a large
+  // image over a slow link may rightly take longer than any fixed figure.
+  int boardTimeoutS = 0;
+  // Handed to each tcpflash as they are; 0 and null: not given.
+  bool verify = false;
+  int bootTimeoutS = 0;
+  const char* expectVersion = nullptr;
+  bool skipCurrent = false;
+  int readyTimeoutS = 0;
+  // Ask each board what it runs (tcpflash --info) instead of flashing it.
+  bool info = false;
   bool help = false;
   bool version = false;
   // The ADDRESS[:PORT] arguments in order, not yet parsed.
@@ -30,8 +40,10 @@ struct ManyOptions {
 // Sorts argv[1,argc) into options and board arguments. Options may stand
 // anywhere; "--" makes every later argument a board. Returns 0, or
 // MANY_EXIT_USAGE after a message and the usage line on err for an unknown
-// option, a missing or bad value, an option given twice or more than
-// MAX_BOARDS board arguments.
+// option, a missing or bad value, an option given twice, more than
+// MAX_BOARDS board arguments, an --expect-version longer than a board's
+// version, --skip-current without --expect-version, or --info with --image
+// or an option of the update.
 int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err);
 
 // Prints the usage text to out.

@@ -16,7 +16,7 @@ struct Parsed {
   ManyOptions options;
   std::vector<std::string> boards;
   std::string complaint;
-  std::string image, logDir, report, boardsFile;
+  std::string image, logDir, report, boardsFile, expectVersion;
 };
 
 std::string Text(const char* value) { return value != nullptr ? value : "(none)"; }
@@ -35,7 +35,9 @@ Parsed Parse(std::vector<std::string> args) {
   p.logDir = Text(p.options.logDir);
   p.report = Text(p.options.reportPath);
   p.boardsFile = Text(p.options.boardsFile);
+  p.expectVersion = Text(p.options.expectVersion);
   p.options.imagePath = p.options.logDir = p.options.reportPath = p.options.boardsFile = nullptr;
+  p.options.expectVersion = nullptr;
   for (const char*& board : p.options.boards) board = nullptr;
   return p;
 }
@@ -55,6 +57,21 @@ TEST(ManyOptionsTest, OptionsAndBoardsInAnyOrder) {
   EXPECT_EQ(p.complaint, "");
 }
 
+TEST(ManyOptionsTest, OptionsOfTheProof) {
+  Parsed p = Parse({"--verify", "17", "--boot-timeout", "5", "--expect-version", "V 2.0",
+                    "--skip-current", "--ready-timeout", "900"});
+  ASSERT_EQ(p.result, 0) << p.complaint;
+  EXPECT_TRUE(p.options.verify && p.options.skipCurrent);
+  EXPECT_FALSE(p.options.info);
+  EXPECT_EQ(p.options.bootTimeoutS, 5);
+  EXPECT_EQ(p.options.readyTimeoutS, 900);
+  EXPECT_EQ(p.expectVersion, "V 2.0");
+  p = Parse({"--info", "17", "--jobs", "3", "--board-timeout", "30"});
+  ASSERT_EQ(p.result, 0) << p.complaint;
+  EXPECT_TRUE(p.options.info);
+  EXPECT_EQ(p.options.boardTimeoutS, 30);
+}
+
 TEST(ManyOptionsTest, Defaults) {
   const Parsed p = Parse({"17"});
   ASSERT_EQ(p.result, 0);
@@ -63,7 +80,11 @@ TEST(ManyOptionsTest, Defaults) {
   EXPECT_EQ(p.logDir, "(none)");
   EXPECT_EQ(p.report, "(none)");
   EXPECT_EQ(p.boardsFile, "(none)");
-  EXPECT_EQ(p.options.boardTimeoutS, 600);
+  EXPECT_EQ(p.options.boardTimeoutS, 0) << "no board time-out unless given";
+  EXPECT_FALSE(p.options.verify || p.options.skipCurrent || p.options.info);
+  EXPECT_EQ(p.expectVersion, "(none)");
+  EXPECT_EQ(p.options.bootTimeoutS, 0);
+  EXPECT_EQ(p.options.readyTimeoutS, 0);
   EXPECT_FALSE(p.options.help);
   EXPECT_TRUE(Parse({"--help"}).options.help);
   EXPECT_TRUE(Parse({"-h"}).options.help);
@@ -85,6 +106,20 @@ TEST(ManyOptionsTest, BadUsageTable) {
       {{"--jobs", "-1", "17"}, "tcpflash-many: --jobs takes a number 1-256, not -1"},
       {{"--board-timeout", "0"}, "tcpflash-many: --board-timeout takes seconds 1-86400, not 0"},
       {{"--image", "a", "--image", "b"}, "tcpflash-many: option given twice: --image"},
+      {{"--verify", "--verify", "17"}, "tcpflash-many: option given twice: --verify"},
+      {{"--boot-timeout", "0", "17"}, "tcpflash-many: --boot-timeout takes seconds 1-86400, not 0"},
+      {{"--ready-timeout", "86401", "17"},
+       "tcpflash-many: --ready-timeout takes seconds 1-86400, not 86401"},
+      {{"--skip-current", "17"}, "tcpflash-many: --skip-current needs --expect-version"},
+      {{"--expect-version", "V 2.01", "17"},
+       "tcpflash-many: --expect-version takes at most 5 characters, not V 2.01"},
+      {{"--info", "--image", "fw.bin", "17"},
+       "tcpflash-many: --info changes nothing and takes no --image"},
+      {{"--info", "--verify", "17"}, "tcpflash-many: --info changes nothing and takes no --verify"},
+      {{"--info", "--expect-version", "2", "17"},
+       "tcpflash-many: --info changes nothing and takes no --expect-version"},
+      {{"--ready-timeout", "5", "--info", "17"},
+       "tcpflash-many: --info changes nothing and takes no --ready-timeout"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.first);

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "many/board_state.h"
 #include "driver/sha256.h"
+#include "many/board_state.h"
 
 // "YYYY-MM-DDTHH:MM:SSZ" and the terminating zero.
 constexpr int UTC_TIME_SIZE = 21;
@@ -14,21 +14,25 @@ constexpr int UTC_TIME_SIZE = 21;
 constexpr int LOG_NAME_SIZE = 48;
 
 struct RunFacts {
-  const char* imagePath = "";
+  const char* imagePath = "";  // null when no image was flashed (--info)
   long long imageSize = 0;
   char imageSha256[SHA256_HEX_SIZE] = "";
   std::time_t started = 0;
   std::time_t ended = 0;
   int jobs = 0;
-  int boardTimeoutS = 0;
+  int boardTimeoutS = 0;  // 0: none
   const char* logDir = "";
   bool interrupted = false;  // the operator stopped the run
+  bool verify = false;       // each board's tcpflash checked that the board came back
 };
 
 struct RunCounts {
   int flashed = 0;
-  int failed = 0;  // started (or tried) and not flashed
+  int skipped = 0;   // left as they were by --skip-current
+  int answered = 0;  // asked only (--info)
+  int failed = 0;    // started (or tried) and not succeeded
   int notStarted = 0;
+  int succeeded() const { return flashed + skipped + answered; }
 };
 
 // Counts boards[0,count) by outcome.
@@ -41,8 +45,9 @@ void BoardLogName(const Board& board, const char* suffix, char* name);
 // Writes time as UTC "YYYY-MM-DDTHH:MM:SSZ" to text[0,UTC_TIME_SIZE).
 void FormatUtcTime(std::time_t time, char* text);
 
-// Prints the table of boards[0,count) (board, exit status, verdict, time)
-// and a line of counts to out.
+// Prints the table of boards[0,count) (board, exit status, verdict, time;
+// with mode and version too when the boards were only asked) and a line of
+// counts to out.
 void PrintResultTable(FILE* out, const BoardState* boards, int count);
 
 // Writes the JSON report of the run to out. Returns 0, or -1 when writing

@@ -16,8 +16,22 @@ std::string Captured(FILE* file) {
   return text;
 }
 
+// Takes the event lines of events[0,size) into state.
+void TakeEvents(BoardState* state, const char* events) {
+  class Sink final : public EventSink {
+   public:
+    explicit Sink(BoardState* state) : state_(state) {}
+    void OnEvent(const char*, int, const EventLine& event) override { TakeEvent(state_, event); }
+    void OnOtherText(const char*, int) override {}
+
+   private:
+    BoardState* state_;
+  } sink(state);
+  state->events.Take(events, static_cast<int>(std::strlen(events)), &sink);
+}
+
 BoardState Ended(const char* address, int port, Ending ending, int status, double seconds,
-                 const char* transcript) {
+                 const char* events) {
   BoardState state;
   Board board;
   std::snprintf(board.address, sizeof board.address, "%s", address);
@@ -26,8 +40,9 @@ BoardState Ended(const char* address, int port, Ending ending, int status, doubl
   if (ending != Ending::kNotStarted) {
     state.phase = Phase::kConnecting;
     state.logCreated = true;
+    state.eventsLogged = true;
   }
-  WatchTranscript(&state, transcript, static_cast<int>(std::strlen(transcript)));
+  TakeEvents(&state, events);
   state.ending = ending;
   state.exitStatus = status;
   state.startS = 1.0;
@@ -58,8 +73,21 @@ TEST(ReportTest, LogNamesHaveNoColon) {
 }
 
 const BoardState kBoards[] = {
-    Ended("127.0.0.1", 7000, Ending::kExited, 0, 2.25, "s init ok\nClose ok\n"),
-    Ended("127.0.0.1", 7001, Ending::kExited, 255, 0.5, "s init ok\nNo Device found\r\n"),
+    Ended("127.0.0.1", 7000, Ending::kExited, 0, 2.25,
+          "{\"event\":\"connected\",\"attempt\":1}\n"
+          "{\"event\":\"mode\",\"mode\":1}\n"
+          "{\"event\":\"version\",\"of\":\"application\",\"text\":\"SIM01\"}\n"
+          // A loader version text with quotes, a backslash, a NUL, a line end
+          // and bytes above 0x7F.
+          "{\"event\":\"version\",\"of\":\"loader\",\"text\":"
+          "\"Close ok \\\"L\\\\1\\u0000\\r\\n\\u00e9\\u00ff\"}\n"
+          "{\"event\":\"phase\",\"phase\":\"sending\"}\n"
+          "{\"event\":\"progress\",\"sent\":3,\"total\":3}\n"
+          "{\"event\":\"phase\",\"phase\":\"closing\"}\n"
+          "{\"event\":\"result\",\"status\":0,\"flashed\":true,\"failure\":null}\n"),
+    Ended("127.0.0.1", 7001, Ending::kExited, 255, 0.5,
+          "{\"event\":\"connected\",\"attempt\":1}\n"
+          "{\"event\":\"result\",\"status\":-1,\"flashed\":false,\"failure\":\"no-device\"}\n"),
     Ended("10.0.0.9", 6666, Ending::kNotStarted, -1, 0, ""),
 };
 
@@ -98,26 +126,129 @@ TEST(ReportTest, JsonReportHoldsTheSameFacts) {
       "  \"log_dir\": \"logs\",\n"
       "  \"jobs\": 2,\n"
       "  \"board_timeout_s\": 600,\n"
+      "  \"info\": false,\n"
+      "  \"verify\": false,\n"
       "  \"interrupted\": true,\n"
       "  \"flashed\": 1,\n"
+      "  \"skipped\": 0,\n"
+      "  \"answered\": 0,\n"
       "  \"failed\": 1,\n"
       "  \"not_started\": 1,\n"
       "  \"exit_status\": 1,\n"
       "  \"boards\": [\n"
       "    {\"board\": \"127.0.0.1:7000\", \"address\": \"127.0.0.1\", \"port\": 7000, "
-      "\"flashed\": true, \"exit_status\": 0, \"ending\": \"exited\", \"verdict\": \"flashed\", "
-      "\"phase\": \"closing\", \"seconds\": 2.250, \"log\": \"127.0.0.1_7000.log\", "
-      "\"stderr_log\": null},\n"
+      "\"flashed\": true, \"skipped\": false, \"verified\": false, \"exit_status\": 0, \"ending\": "
+      "\"exited\", \"verdict\": \"flashed\", "
+      "\"phase\": \"closing\", \"failure\": null, \"percent_sent\": 100, "
+      "\"mode\": 1, \"application_version\": \"SIM01\", "
+      "\"loader_version\": \"Close ok \\\"L\\\\1\\u0000\\r\\n\\u00e9\\u00ff\", "
+      "\"application_version_after\": null, "
+      "\"seconds\": 2.250, \"log\": \"127.0.0.1_7000.log\", "
+      "\"events_log\": \"127.0.0.1_7000.events.jsonl\", \"stderr_log\": null},\n"
       "    {\"board\": \"127.0.0.1:7001\", \"address\": \"127.0.0.1\", \"port\": 7001, "
-      "\"flashed\": false, \"exit_status\": 255, \"ending\": \"exited\", \"verdict\": "
-      "\"failed: no device answered (while connected)\", \"phase\": \"connected\", \"seconds\": "
-      "0.500, \"log\": \"127.0.0.1_7001.log\", \"stderr_log\": null},\n"
+      "\"flashed\": false, \"skipped\": false, \"verified\": false, \"exit_status\": 255, "
+      "\"ending\": \"exited\", \"verdict\": "
+      "\"failed: no device answered (while connected)\", \"phase\": \"connected\", "
+      "\"failure\": \"no-device\", \"percent_sent\": null, \"mode\": null, "
+      "\"application_version\": null, \"loader_version\": null, "
+      "\"application_version_after\": null, \"seconds\": 0.500, \"log\": \"127.0.0.1_7001.log\", "
+      "\"events_log\": \"127.0.0.1_7001.events.jsonl\", \"stderr_log\": null},\n"
       "    {\"board\": \"10.0.0.9:6666\", \"address\": \"10.0.0.9\", \"port\": 6666, "
-      "\"flashed\": false, \"exit_status\": null, \"ending\": \"not started\", \"verdict\": "
-      "\"not started: the run was stopped first\", \"phase\": \"waiting\", \"seconds\": null, "
-      "\"log\": null, \"stderr_log\": null}\n"
+      "\"flashed\": false, \"skipped\": false, \"verified\": false, \"exit_status\": null, "
+      "\"ending\": \"not started\", \"verdict\": "
+      "\"not started: the run was stopped first\", \"phase\": \"waiting\", \"failure\": null, "
+      "\"percent_sent\": null, \"mode\": null, \"application_version\": null, "
+      "\"loader_version\": null, \"application_version_after\": null, "
+      "\"seconds\": null, \"log\": null, \"events_log\": null, \"stderr_log\": null}\n"
       "  ]\n"
       "}\n");
+}
+
+// A run with --verify: one board verified, one left as it was, one that did
+// not come back.
+TEST(ReportTest, VerifiedAndSkippedBoards) {
+  const char* kResult =
+      "{\"event\":\"result\",\"status\":%d,\"flashed\":%s,\"failure\":%s,"
+      "\"skipped\":%s,\"application_version_after\":%s}\n";
+  char verified[256], skipped[256], gone[256];
+  std::snprintf(verified, sizeof verified, kResult, 0, "true", "null", "false", "\"V2\\u0007\"");
+  std::snprintf(skipped, sizeof skipped, kResult, 0, "false", "null", "true", "null");
+  std::snprintf(gone, sizeof gone, kResult, 2, "false", "\"boot\"", "false", "null");
+  static BoardState boards[3];
+  boards[0] = Ended("127.0.0.1", 7000, Ending::kExited, 0, 9, verified);
+  boards[1] = Ended("127.0.0.1", 7001, Ending::kExited, 0, 1,
+                    "{\"event\":\"version\",\"of\":\"application\",\"text\":\"V2\"}\n");
+  TakeEvents(&boards[1], skipped);
+  DecideVerdict(&boards[1], 0, "");
+  boards[2] = Ended("127.0.0.1", 7002, Ending::kExited, 2, 70, gone);
+  EXPECT_STREQ(boards[0].verdict, "flashed, runs version V2.");
+  EXPECT_STREQ(boards[1].verdict, "skipped: already runs version V2");
+  EXPECT_STREQ(boards[2].verdict, "failed: did not start its application (while connecting)");
+
+  FILE* file = std::tmpfile();
+  PrintResultTable(file, boards, 3);
+  const std::string table = Captured(file);
+  EXPECT_NE(table.find("\n3 boards: 1 flashed, 1 skipped, 1 failed, 0 not started\n"),
+            std::string::npos)
+      << table;
+
+  RunFacts facts;
+  facts.verify = true;
+  file = std::tmpfile();
+  ASSERT_EQ(WriteJsonReport(file, facts, boards, 3), 0);
+  const std::string json = Captured(file);
+  for (const char* part : {
+           "\"flashed\": 1,\n  \"skipped\": 1,\n  \"answered\": 0,\n  \"failed\": 1,\n"
+           "  \"not_started\": 0,\n  \"exit_status\": 1,",
+           "\"port\": 7000, \"flashed\": true, \"skipped\": false, \"verified\": true,",
+           "\"application_version_after\": \"V2\\u0007\"",
+           "\"port\": 7001, \"flashed\": false, \"skipped\": true, \"verified\": false,",
+           "\"port\": 7002, \"flashed\": false, \"skipped\": false, \"verified\": false, "
+           "\"exit_status\": 2,",
+           "\"failure\": \"boot\"",
+       }) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  }
+}
+
+TEST(ReportTest, AnInfoRunShowsModeAndVersion) {
+  static BoardState boards[3];
+  boards[0] = Ended("127.0.0.1", 7000, Ending::kExited, 0, 0.25,
+                    "{\"event\":\"mode\",\"mode\":1}\n"
+                    "{\"event\":\"version\",\"of\":\"application\",\"text\":\"APP\\n1\"}\n");
+  boards[1] = Ended("127.0.0.1", 7001, Ending::kExited, 0, 0.5,
+                    "{\"event\":\"mode\",\"mode\":2}\n"
+                    "{\"event\":\"version\",\"of\":\"loader\",\"text\":\"SIM-LOADER 1.0\"}\n");
+  boards[2] = Ended("127.0.0.1", 7002, Ending::kExited, 1, 5,
+                    "{\"event\":\"result\",\"status\":1,\"failure\":\"connect\"}\n");
+  for (BoardState& b : boards) {
+    b.info = true;
+    DecideVerdict(&b, 0, "");
+  }
+  FILE* file = std::tmpfile();
+  PrintResultTable(file, boards, 3);
+  EXPECT_EQ(Captured(file),
+            "board                  exit  mode  version         verdict"
+            "                                       time\n"
+            "127.0.0.1:7000            0     1  APP.1           answered"
+            "                                     0.2 s\n"
+            "127.0.0.1:7001            0     2  SIM-LOADER 1.0  answered"
+            "                                     0.5 s\n"
+            "127.0.0.1:7002            1     -  -               failed: no connection (while "
+            "connecting)     5.0 s\n"
+            "3 boards: 2 answered, 1 failed, 0 not started\n");
+  RunFacts facts;
+  facts.imagePath = nullptr;
+  file = std::tmpfile();
+  ASSERT_EQ(WriteJsonReport(file, facts, boards, 3), 0);
+  const std::string json = Captured(file);
+  const char* kLoaderBoard =
+      "\"mode\": 2, \"application_version\": null, \"loader_version\": \"SIM-LOADER 1.0\"";
+  for (const char* part :
+       {"{\n  \"image\": null,\n", "\"board_timeout_s\": null,", "\"info\": true,",
+        "\"answered\": 2,", "\"exit_status\": 1,", kLoaderBoard}) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  }
 }
 
 }  // namespace

@@ -15,6 +15,8 @@ namespace {
 // requests are looked at again.
 constexpr int kTickMs = 100;
 constexpr int kLogPathSize = CHILD_PATH_SIZE + LOG_NAME_SIZE + 2;
+// The longest command line of a board's tcpflash, its terminating null included.
+constexpr int kMaxArgs = 20;
 
 class Runner : public ChildEvents {
  public:
@@ -31,9 +33,37 @@ class Runner : public ChildEvents {
   }
   // Writes "<logDir>/<log name with suffix>" to path[0,kLogPathSize).
   void LogPath(int index, const char* suffix, char* path) const;
+  // Fills argv[0,kMaxArgs) with the command line of board's tcpflash, null
+  // at its end; numbers[0,3) hold the texts of its numbers.
+  void ToolArguments(const Board& board, char (*numbers)[16], const char** argv) const;
   void Start(int index);
   void Stop(int index, Ending why);
   void Finish(int index, const char* detail);
+  // Appends data[0,size) to the board's log *file, made as path suffix on
+  // first use; *made tells that it was.
+  void AppendLog(int index, const char* suffix, FILE** file, bool* made, const char* data,
+                 int size);
+
+  // Hands one board's event lines and other error text to its logs and state.
+  class BoardSink final : public EventSink {
+   public:
+    BoardSink(Runner* runner, int index) : runner_(runner), index_(index) {}
+    void OnEvent(const char* line, int length, const EventLine& event) override {
+      BoardState& b = runner_->boards_[index_];
+      runner_->AppendLog(index_, ".events.jsonl", &runner_->eventLogs_[index_], &b.eventsLogged,
+                         line, length);
+      TakeEvent(&b, event);
+    }
+    void OnOtherText(const char* data, int length) override {
+      BoardState& b = runner_->boards_[index_];
+      runner_->AppendLog(index_, ".stderr.log", &runner_->errorLogs_[index_], &b.stderrLogged, data,
+                         length);
+    }
+
+   private:
+    Runner* runner_;
+    int index_;
+  };
 
   const RunSettings& settings_;
   BoardState* boards_;
@@ -41,6 +71,7 @@ class Runner : public ChildEvents {
   LiveView* view_;
   std::chrono::steady_clock::time_point begin_ = std::chrono::steady_clock::now();
   FILE* logs_[MAX_BOARDS] = {};
+  FILE* eventLogs_[MAX_BOARDS] = {};
   FILE* errorLogs_[MAX_BOARDS] = {};
   // Why a board's process was killed: kTimedOut or kStopped; kNone if not.
   Ending killed_[MAX_BOARDS] = {};
@@ -51,6 +82,43 @@ void Runner::LogPath(int index, const char* suffix, char* path) const {
   char name[LOG_NAME_SIZE];
   BoardLogName(boards_[index].board, suffix, name);
   std::snprintf(path, kLogPathSize, "%s/%s", settings_.logDir, name);
+}
+
+void Runner::ToolArguments(const Board& board, char (*numbers)[16], const char** argv) const {
+  int n = 0;
+  argv[n++] = settings_.toolPath;
+  if (settings_.info) {
+    argv[n++] = "--info";
+  } else {
+    argv[n++] = "--image";
+    argv[n++] = settings_.imagePath;
+    // The bytes hashed for the report, or a failed board.
+    argv[n++] = "--expect-sha256";
+    argv[n++] = settings_.imageSha256;
+    if (settings_.verify) argv[n++] = "--verify";
+    if (settings_.expectVersion != nullptr) {
+      argv[n++] = "--expect-version";
+      argv[n++] = settings_.expectVersion;
+    }
+    if (settings_.skipCurrent) argv[n++] = "--skip-current";
+    if (settings_.bootTimeoutS > 0) {
+      std::snprintf(numbers[1], sizeof numbers[1], "%d", settings_.bootTimeoutS);
+      argv[n++] = "--boot-timeout";
+      argv[n++] = numbers[1];
+    }
+    if (settings_.readyTimeoutS > 0) {
+      std::snprintf(numbers[2], sizeof numbers[2], "%d", settings_.readyTimeoutS);
+      argv[n++] = "--ready-timeout";
+      argv[n++] = numbers[2];
+    }
+  }
+  // Events on its standard error: the progress display is off then.
+  argv[n++] = "--events";
+  argv[n++] = "-";
+  std::snprintf(numbers[0], sizeof numbers[0], "%d", board.port);
+  argv[n++] = board.address;
+  argv[n++] = numbers[0];
+  argv[n] = nullptr;
 }
 
 void Runner::Start(int index) {
@@ -66,16 +134,9 @@ void Runner::Start(int index) {
     return;
   }
   b.logCreated = true;
-  char port[8];
-  std::snprintf(port, sizeof port, "%d", b.board.port);
-  const char* argv[] = {settings_.toolPath,
-                        "--image",
-                        settings_.imagePath,
-                        "--progress",
-                        "on",
-                        b.board.address,
-                        port,
-                        nullptr};
+  const char* argv[kMaxArgs];
+  char numbers[3][16];
+  ToolArguments(b.board, numbers, argv);
   if (StartChild(index, settings_.toolPath, argv, error) != 0) {
     b.ending = Ending::kStartFailed;
     Finish(index, error);
@@ -95,41 +156,48 @@ void Runner::Finish(int index, const char* detail) {
   BoardState& b = boards_[index];
   b.endS = Now();
   if (logs_[index] != nullptr) std::fclose(logs_[index]);
+  if (eventLogs_[index] != nullptr) std::fclose(eventLogs_[index]);
   if (errorLogs_[index] != nullptr) std::fclose(errorLogs_[index]);
   logs_[index] = nullptr;
+  eventLogs_[index] = nullptr;
   errorLogs_[index] = nullptr;
   DecideVerdict(&b, settings_.boardTimeoutS, detail);
   view_->BoardEnded(index, b.endS);
 }
 
+void Runner::AppendLog(int index, const char* suffix, FILE** file, bool* made, const char* data,
+                       int size) {
+  if (!*made) {
+    char path[kLogPathSize];
+    LogPath(index, suffix, path);
+    *file = CreateLogFile(path);
+    *made = *file != nullptr;
+  }
+  // As it arrives: a log must show how far a board got even if we die.
+  if (*file != nullptr) {
+    std::fwrite(data, 1, static_cast<size_t>(size), *file);
+    std::fflush(*file);
+  }
+}
+
 void Runner::OnOutput(int slot, ChildStream stream, const char* data, int size) {
-  BoardState& b = boards_[slot];
-  const size_t bytes = static_cast<size_t>(size);
   if (stream == ChildStream::kOutput) {
-    // As it arrives: a log must show how far a board got even if we die.
+    // The transcript is only kept: what a board prints must not steer us.
     if (logs_[slot] != nullptr) {
-      std::fwrite(data, 1, bytes, logs_[slot]);
+      std::fwrite(data, 1, static_cast<size_t>(size), logs_[slot]);
       std::fflush(logs_[slot]);
     }
-    WatchTranscript(&b, data, size);
     return;
   }
-  if (!b.stderrLogged) {
-    char path[kLogPathSize];
-    LogPath(slot, ".stderr.log", path);
-    errorLogs_[slot] = CreateLogFile(path);
-    b.stderrLogged = errorLogs_[slot] != nullptr;
-  }
-  if (errorLogs_[slot] != nullptr) {
-    std::fwrite(data, 1, bytes, errorLogs_[slot]);
-    std::fflush(errorLogs_[slot]);
-  }
-  WatchErrorStream(&b, data, size);
+  BoardSink sink(this, slot);
+  boards_[slot].events.Take(data, size, &sink);
 }
 
 void Runner::OnEnd(int slot, const ChildEnd& end) {
   BoardState& b = boards_[slot];
   --running_;
+  BoardSink sink(this, slot);
+  b.events.Finish(&sink);
   char detail[48] = "";
   if (killed_[slot] != Ending::kNone) {
     b.ending = killed_[slot];
@@ -180,7 +248,7 @@ bool Runner::Run() {
     const double now = Now();
     for (int i = 0; i < count_; ++i) {
       const BoardState& b = boards_[i];
-      if (b.ending == Ending::kNone && b.phase != Phase::kWaiting &&
+      if (settings_.boardTimeoutS > 0 && b.ending == Ending::kNone && b.phase != Phase::kWaiting &&
           now - b.startS > settings_.boardTimeoutS) {
         Stop(i, Ending::kTimedOut);
       }

@@ -81,10 +81,14 @@ int BuildAppVersionReply(const char* version, uint8_t* out) {
   return BuildAppReply(0x00, body, TaggedBody(APP_VERSION, version, APP_VERSION_CHARS, body), out);
 }
 
+int BuildLoaderVersionReply(const uint8_t* text, int n, uint8_t* out) {
+  return BuildLoaderReply(LOADER_VERSION, text,
+                          n < LOADER_VERSION_MAX_CHARS ? n : LOADER_VERSION_MAX_CHARS, out);
+}
+
 int BuildLoaderVersionReply(const char* text, uint8_t* out) {
   const size_t n = strnlen(text, LOADER_VERSION_MAX_CHARS);
-  return BuildLoaderReply(LOADER_VERSION, reinterpret_cast<const uint8_t*>(text),
-                          static_cast<int>(n), out);
+  return BuildLoaderVersionReply(reinterpret_cast<const uint8_t*>(text), static_cast<int>(n), out);
 }
 
 int BuildStateReply(uint8_t state, uint8_t* out) {

@@ -56,8 +56,10 @@ int BuildStatusReply(uint8_t seq, uint8_t mode, uint8_t* out);
 // Application version reply: the five characters version[0,5) at decoded
 // indexes 9 to 13.
 int BuildAppVersionReply(const char* version, uint8_t* out);
-// Loader version reply: text (at most LOADER_VERSION_MAX_CHARS characters,
-// longer text is cut) from decoded index 3 on.
+// Loader version reply: text[0,n) (any bytes; at most
+// LOADER_VERSION_MAX_CHARS of them, the rest is cut) from decoded index 3 on.
+int BuildLoaderVersionReply(const uint8_t* text, int n, uint8_t* out);
+// The same for the zero-terminated text.
 int BuildLoaderVersionReply(const char* text, uint8_t* out);
 // Device state reply: state at decoded index 3, 0x00 ready, else busy.
 int BuildStateReply(uint8_t state, uint8_t* out);

@@ -32,7 +32,6 @@ constexpr StepCommand kStepCommands[] = {
 
 constexpr char kAppVersionText[] = "SIM01";
 static_assert(sizeof kAppVersionText == APP_VERSION_CHARS + 1, "one version reply's worth");
-constexpr char kLoaderVersionText[] = "SIM-LOADER 1.0";
 constexpr uint8_t kStatusRefused = 0x01;
 constexpr uint8_t kStateBusy = 0x01;
 constexpr uint8_t kStateReady = 0x00;
@@ -116,7 +115,8 @@ void DeviceAnswers::Answer(Step step, const DeviceRequest& request, bool refused
       if (!refused && answers) switchPending_ = true;
       break;
     case Step::kLoaderVersion:
-      len = BuildLoaderVersionReply(kLoaderVersionText, reply);
+      len = BuildLoaderVersionReply(reinterpret_cast<const uint8_t*>(options_.loaderVersion),
+                                    options_.loaderVersionLength, reply);
       break;
     case Step::kResetFlashdata:
       image_.Restart();

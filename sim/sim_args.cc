@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "protocol/device_peer.h"
 #include "protocol/wire_format.h"
 
 namespace {
@@ -73,6 +74,38 @@ bool ParseInt(const char* text, long low, long high, int* value) {
   return true;
 }
 
+// Decodes text, in which "\xHH" stands for the byte HH and "\\" for a
+// backslash, into out[0,SIM_LOADER_VERSION_SIZE) and its length into
+// *length. Returns false for another escape or more than a version reply
+// carries.
+bool DecodeVersionText(const char* text, char* out, int* length) {
+  static_assert(LOADER_VERSION_MAX_CHARS < SIM_LOADER_VERSION_SIZE, "room for the longest text");
+  const auto hexValue = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  int n = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (n == LOADER_VERSION_MAX_CHARS) return false;
+    int c = static_cast<unsigned char>(*p);
+    if (c == '\\' && p[1] == '\\') {
+      ++p;
+    } else if (c == '\\') {
+      // p[2] is read only when p[1] is 'x', p[3] only when p[2] is a digit.
+      const int high = p[1] == 'x' ? hexValue(p[2]) : -1;
+      const int low = high >= 0 ? hexValue(p[3]) : -1;
+      if (low < 0) return false;
+      c = high * 16 + low;
+      p += 3;
+    }
+    out[n++] = static_cast<char>(c);
+  }
+  *length = n;
+  return true;
+}
+
 // True when arg names an option that takes a value.
 bool TakesValue(const char* arg) {
   for (const IntOption& option : kInts) {
@@ -82,7 +115,7 @@ bool TakesValue(const char* arg) {
     if (std::strcmp(arg, option.name) == 0) return true;
   }
   return std::strcmp(arg, "--timeout") == 0 || std::strcmp(arg, "--image-out") == 0 ||
-         std::strcmp(arg, "--new-version") == 0;
+         std::strcmp(arg, "--new-version") == 0 || std::strcmp(arg, "--loader-version") == 0;
 }
 
 // Takes value as the value of the option arg into *options. Returns false
@@ -119,6 +152,9 @@ bool TakeValue(const char* arg, const char* value, SimOptions* options) {
     options->newVersion = value;
     return true;
   }
+  if (std::strcmp(arg, "--loader-version") == 0) {
+    return DecodeVersionText(value, options->loaderVersion, &options->loaderVersionLength);
+  }
   return false;
 }
 
@@ -138,6 +174,9 @@ void PrintSimUsage(FILE* out) {
       "                    the one that starts the loader (see --until-boot)\n"
       "  --timeout S       exit whatever happens after S seconds (default 120)\n"
       "  --quiet           no log line per data frame\n"
+      "  --loader-version TEXT  the loader's version text (default SIM-LOADER 1.0),\n"
+      "                    at most 45 bytes; \\xHH is the byte HH, \\\\ a\n"
+      "                    backslash\n"
       "faults at a step:\n"
       "  --refuse STEP     acknowledge STEP with status 0x01 (steps with a status:\n"
       "                    app-query app-version app-start loader-query reset)\n"

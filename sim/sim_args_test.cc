@@ -132,6 +132,37 @@ TEST(SimArgsTest, NewFaultsStartOffAndAreTaken) {
   }
 }
 
+TEST(SimArgsTest, LoaderVersionTextTakesByteEscapes) {
+  const SimOptions d;
+  EXPECT_EQ(std::string(d.loaderVersion, static_cast<size_t>(d.loaderVersionLength)),
+            "SIM-LOADER 1.0");
+  const struct {
+    const char* arg;
+    bool taken;
+    std::string text;
+  } kCases[] = {
+      {"", true, ""},
+      {"Close ok", true, "Close ok"},
+      {"a\\\\b\\x22\\x0d\\x0A\\x80\\xfF", true, "a\\b\"\r\n\x80\xff"},
+      {"a\\x00b", true, std::string("a\0b", 3)},
+      {"\\x1", false, ""},
+      {"\\xg0", false, ""},
+      {"\\n", false, ""},
+      {"end\\", false, ""},
+      {"123456789012345678901234567890123456789012345", true,
+       "123456789012345678901234567890123456789012345"},
+      {"1234567890123456789012345678901234567890123456", false, ""},
+  };
+  for (const auto& c : kCases) {
+    SimOptions o;
+    ASSERT_EQ(Parse({"--loader-version", c.arg}, &o), c.taken ? 0 : -1) << c.arg;
+    if (c.taken) {
+      EXPECT_EQ(std::string(o.loaderVersion, static_cast<size_t>(o.loaderVersionLength)), c.text)
+          << c.arg;
+    }
+  }
+}
+
 TEST(SimArgsTest, RestartOptionsAreTaken) {
   SimOptions o;
   // Held here: the version text points into it.

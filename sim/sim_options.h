@@ -44,6 +44,9 @@ int ParseStepAt(const char* text, StepAt* at);
 // True for the steps whose answer carries a status a fault can spoil.
 bool StepHasStatus(Step step);
 
+// Room for the loader's version text: more than a version reply carries.
+constexpr int SIM_LOADER_VERSION_SIZE = 64;
+
 struct SimOptions {
   int port = 0;
   int mode = 1;  // mode reported before the switch
@@ -89,6 +92,10 @@ struct SimOptions {
   int eraseMs = 0;       // no reading for this long behind the flash-data reset
   int linkKbps = 0;      // kB/s (1000 bytes) taken at most; 0: no limit
   int flashMsPerMb = 0;  // busy after the flash start for this long per MiB of image
+  // The loader's version text, zero-terminated (so without NUL bytes).
+  // Any bytes, NUL too: loaderVersion[0,loaderVersionLength).
+  char loaderVersion[SIM_LOADER_VERSION_SIZE] = "SIM-LOADER 1.0";
+  int loaderVersionLength = sizeof "SIM-LOADER 1.0" - 1;
 };
 
 // Process exit statuses of the simulator.

@@ -266,7 +266,8 @@ def _check_target(args, stdin):
 
 # Options of tcpflash-many that take a value.
 _MANY_VALUE_OPTIONS = ("--image", "--jobs", "--log-dir", "--report", "--boards",
-                       "--board-timeout")
+                       "--board-timeout", "--boot-timeout", "--ready-timeout",
+                       "--expect-version")
 
 
 def _check_many_targets(args, cwd):

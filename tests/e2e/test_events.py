@@ -63,6 +63,24 @@ class EventsTest(unittest.TestCase):
         self.check_whole_update(run, image, PHASES_FROM_APPLICATION[1:])
         self.assertEqual([e["mode"] for e in of_kind(run.events, "mode")], [2])
 
+    def test_every_byte_of_a_version_text_reads_back(self):
+        # The board's version text goes into the events as it came: a strict
+        # JSON parser must read back every byte 0-255 as its code point.
+        chunks = [bytes(range(start, min(start + 45, 256))) for start in range(0, 256, 45)]
+
+        def run_chunk(chunk):
+            text = "".join("\\x%02x" % b for b in chunk)
+            return flash_into_sim(make_image(100), ["--mode", "2", "--loader-version", text],
+                                  events=True)
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(chunks)) as pool:
+            runs = list(pool.map(run_chunk, chunks))
+        for chunk, run in zip(chunks, runs):
+            with self.subTest(first=chunk[0]):
+                check_events(self, run.events, run.status)
+                versions = of_kind(run.events, "version")
+                self.assertEqual([v["text"] for v in versions], [chunk.decode("latin-1")])
+
     def test_every_early_end_names_its_failure(self):
         cases = [
             # (failure, tool args, stdin, sim args or None, image)
@@ -109,8 +127,9 @@ class EventsTest(unittest.TestCase):
     def test_help_and_version_write_no_events(self):
         with workdir(b"x") as path:
             for option in ("--help", "--version"):
-                status, events = run_with_events([option], b"", path)
-                self.assertEqual((status, events), (0, []))
+                out, status = run_tool(["--events", "events.jsonl", option], cwd=path)
+                self.assertEqual(status, 0)
+                self.assertFalse(os.path.exists(os.path.join(path, "events.jsonl")))
 
 
 def run_with_events(args, stdin, cwd, check_target=True):
@@ -119,13 +138,16 @@ def run_with_events(args, stdin, cwd, check_target=True):
     events_path = os.path.join(cwd, "events.jsonl")
     args = ["--events", events_path] + [str(a) for a in args]
     if check_target:
-        _, status = run_tool(args, stdin=stdin, cwd=cwd)
+        out, status = run_tool(args, stdin=stdin, cwd=cwd)
     else:
         proc = subprocess.run(harness._command(harness._config.tool, args), input=stdin, cwd=cwd,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               timeout=harness.RUN_TIMEOUT_S)
-        status = harness.exit_status(proc.returncode)
-    return status, read_events(events_path)
+        out, status = proc.stdout + proc.stderr, harness.exit_status(proc.returncode)
+    events = read_events(events_path)
+    if not events:
+        raise AssertionError("no events; status %d, output %r" % (status, out))
+    return status, events
 
 
 if __name__ == "__main__":

@@ -28,19 +28,23 @@ MANY_TIMEOUT_S = 240
 SIM_TIMEOUT_S = MANY_TIMEOUT_S + 30
 
 
-def flashed_transcript(port):
-    """What tcpflash prints for a board whose loader runs already."""
-    return console_text(connecting(port) + mode_query() + "Device found 2\r\n" + loader_steps())
+def flashed_transcript(port, busy=0):
+    """What tcpflash prints for a board whose loader runs already and that
+    answers busy polls busy before ready."""
+    polls = "Device State: busy\r\n" * busy + "Device State: ready\r\n"
+    return console_text(connecting(port) + mode_query() + "Device found 2\r\n" +
+                        loader_steps(polls=polls))
 
 
 class Tray:
     """Simulators with faults of choice, each in a directory of its own, and a
     working directory for tcpflash-many holding the image."""
 
-    def __init__(self, stack, faults, extra=()):
+    def __init__(self, stack, faults, extra=(), image=IMAGE):
         self.dir = stack.enter_context(tempfile.TemporaryDirectory(prefix="tcpflash-many-"))
+        self.image = image
         with open(os.path.join(self.dir, IMAGE_NAME), "wb") as f:
-            f.write(IMAGE)
+            f.write(image)
         self.sims, self.received = [], []
         for i, fault in enumerate(faults):
             received = os.path.join(self.dir, "received-%d.bin" % i)
@@ -61,9 +65,14 @@ class Tray:
         with open(self.path(name), "rb") as f:
             return json.loads(f.read().decode("utf-8"))
 
-    def log(self, i, folder="logs"):
-        with open(self.path(folder, "127.0.0.1_%d.log" % self.sims[i].port), "rb") as f:
+    def log(self, i, folder="logs", suffix=".log"):
+        with open(self.path(folder, "127.0.0.1_%d%s" % (self.sims[i].port, suffix)), "rb") as f:
             return f.read()
+
+    def events(self, i, folder="logs"):
+        """The board's events, each line read by a strict JSON parser."""
+        lines = self.log(i, folder, ".events.jsonl").decode("utf-8").splitlines()
+        return [json.loads(line) for line in lines]
 
 
 def native_only(why):
@@ -85,14 +94,24 @@ class ManyTest(unittest.TestCase):
         self.assertRegex(report["ended"], stamp)
         self.assertLessEqual(report["started"], report["ended"])
 
-    def check_flashed(self, tray, i, report, folder="logs"):
+    def check_flashed(self, tray, i, report, folder="logs",
+                      loader_version=harness.SIM_LOADER_VERSION, busy=0):
         board = tray.boards()[i]
         entry = by_board(report)[board]
         self.assertTrue(entry["flashed"], entry)
         self.assertEqual(entry["exit_status"], 0)
         self.assertEqual(entry["verdict"], "flashed")
-        self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port))
-        self.assertTrue(tray.received_image(i) == IMAGE, "image of %s arrived changed" % board)
+        self.assertEqual((entry["failure"], entry["percent_sent"],
+                          entry["application_version"]), (None, 100, None))
+        self.assertEqual(entry["events_log"], "127.0.0.1_%d.events.jsonl" % tray.sims[i].port)
+        self.assertIsNone(entry["stderr_log"])
+        events = tray.events(i, folder)
+        self.assertEqual((events[0]["event"], events[-1]["event"]), ("start", "result"))
+        self.assertEqual((events[-1]["status"], events[-1]["flashed"]), (0, True))
+        if loader_version == harness.SIM_LOADER_VERSION:
+            self.assertEqual(tray.log(i, folder), flashed_transcript(tray.sims[i].port, busy))
+        self.assertEqual(entry["loader_version"], loader_version)
+        self.assertTrue(tray.received_image(i) == tray.image, "image of %s arrived changed" % board)
         _, sim_status = tray.sims[i].wait()
         self.assertEqual(sim_status, 0)
 
@@ -125,11 +144,12 @@ class ManyTest(unittest.TestCase):
                     if i == refusing:
                         self.assertEqual(entry["verdict"],
                                          "failed: no device answered (while connected)")
+                        self.assertEqual(entry["failure"], "no-device")
                         self.assertTrue(tray.log(i).endswith(b"No Device found\r\n"))
                     elif i == hanging_up:
-                        # The share sent shows once tcpflash drew its progress line.
-                        self.assertRegex(entry["verdict"], r"^failed: image transfer broke off "
-                                         r"\(while sending(, \d+% sent)?\)$")
+                        self.assertEqual(entry["verdict"], "failed: image transfer broke off "
+                                         "(while sending, %d%% sent)" % entry["percent_sent"])
+                        self.assertEqual(entry["failure"], "write")
                         self.assertIn(b"Transfering image..Write err\n", tray.log(i))
                         self.assertEqual(entry["phase"], "sending")
                         received = tray.received_image(i)
@@ -201,8 +221,11 @@ class ManyTest(unittest.TestCase):
             self.check_flashed(tray, 0, report)
             self.check_flashed(tray, 2, report)
             failed = by_board(report)[boards[1]]
-            self.assertEqual((failed["exit_status"], failed["verdict"]),
-                             (255, "failed: no device answered (while connected)"))
+            self.assertEqual((failed["exit_status"], failed["verdict"], failed["failure"]),
+                             (255, "failed: no device answered (while connected)", "no-device"))
+            self.assertEqual((failed["percent_sent"], failed["application_version"],
+                              failed["loader_version"]), (None, None, None))
+            self.assertEqual(tray.events(1)[-1]["failure"], "no-device")
             self.assertEqual(failed["log"], "127.0.0.1_%d.log" % tray.sims[1].port)
             self.assertTrue(tray.log(1).endswith(console_text("No Device found\r\n")))
             self.assertIn(console_text("3 boards: 2 flashed, 1 failed, 0 not started\n"), out)
@@ -292,7 +315,9 @@ class ManyTest(unittest.TestCase):
     def test_live_lines_on_a_terminal(self):
         native_only("a pseudo terminal is a native affair")
         with contextlib.ExitStack() as stack:
-            tray = Tray(stack, [(), ()])
+            # A link of 2 MB/s: the image takes seconds beyond what the
+            # connection buffers, and the share sent grows on the screen.
+            tray = Tray(stack, [(), ()], extra=("--link-kbps", "2000"))
             master, slave = pty.openpty()
             chunks = []
 
@@ -323,9 +348,159 @@ class ManyTest(unittest.TestCase):
             self.assertGreaterEqual(screen.count("\r\x1b[3A"), 2)
             for board in tray.boards():
                 self.assertRegex(screen, r"%s +connecting" % re.escape(board))
+                shares = [int(p) for p in re.findall(r"%s +sending (\d+)%%" % re.escape(board),
+                                                     screen)]
+                self.assertTrue(any(1 <= p <= 99 for p in shares), shares)
+                self.assertEqual(shares, sorted(shares))
                 self.assertRegex(screen, r"%s +done +\d+\.\d s  flashed\x1b\[K" % re.escape(board))
             self.assertIn("2 boards: 2 flashed, 0 failed, 0 running, 0 waiting", screen)
             self.assertIn("2 boards: 2 flashed, 0 failed, 0 not started", screen)
+
+    def test_a_board_that_stops_taking_the_image_tells_the_share_it_took(self):
+        native_only("the Windows build runs the small tray")
+        # Far more than the connection buffers: the hang-up at frame 20000
+        # (15 MB) comes while tcpflash still sends.
+        image = big_image(32 * 1024 * 1024 + 5)
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [("--hangup-at", "data:20000")], image=image)
+            out, err, status = run_many(["--image", IMAGE_NAME, "--log-dir", "logs"] +
+                                        tray.boards(), cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            entry = tray.report()["boards"][0]
+            received = tray.received_image(0)
+            self.assertTrue(0 < len(received) < len(image))
+            share = entry["percent_sent"]
+            # tcpflash counts what it handed to the connection: what the board
+            # took and what the buffers held when it hung up.
+            self.assertIsInstance(share, int)
+            self.assertGreaterEqual(share, len(received) * 100 // len(image))
+            self.assertLess(share, 100)
+            self.assertEqual((entry["verdict"], entry["failure"], entry["exit_status"]),
+                             ("failed: image transfer broke off (while sending, %d%% sent)"
+                              % share, "write", 255))
+            progress = [e for e in tray.events(0) if e["event"] == "progress"]
+            self.assertEqual(share, progress[-1]["sent"] * 100 // progress[-1]["total"])
+            self.assertIn(console_text(" failed: image transfer broke off (while sending, %d%% "
+                                       "sent)" % share), out)
+
+    def test_what_a_board_reports_cannot_steer_the_verdict(self):
+        # Also under Wine: the events arrive with Windows line ends there.
+        # The loader's version text holds what tcpflash prints when things
+        # fail or move on, quotes, a backslash, line ends and bytes above
+        # 0x7F, stuffing bytes included.
+        text = b'Write err\r\nClose ok\nNo Device found"\\\x80\xe9\xfd\xfe\xff'
+        escaped = "".join("\\x%02x" % b if b < 0x20 or b > 0x7E or b == 0x5C else chr(b)
+                          for b in text)
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()], extra=("--loader-version", escaped))
+            out, err, status = run_many(["--image", IMAGE_NAME, "--log-dir", "logs"] +
+                                        tray.boards(), cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 0, out + err)
+            self.assertIn(b"Write err", tray.log(0))  # as tcpflash printed it
+            # json.loads is strict: the whole report must be valid JSON.
+            report = tray.report()
+            self.check_flashed(tray, 0, report, loader_version=text.decode("latin-1"))
+            self.assertEqual(report["boards"][0]["phase"], "closing")
+            versions = [e["text"] for e in tray.events(0) if e["event"] == "version"]
+            self.assertEqual(versions, [text.decode("latin-1")])
+
+    def test_verify_tells_a_board_that_does_not_come_back(self):
+        # Also under Wine: the boot check's bound and exit status 2 there.
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [("--until-boot", "--new-version", "NEW02"), ("--no-boot",)])
+            out, err, status = run_many(["--image", IMAGE_NAME, "--verify", "--boot-timeout", "5",
+                                         "--log-dir", "logs"] + tray.boards(), cwd=tray.dir,
+                                        timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            report = tray.report()
+            self.assertTrue(report["verify"])
+            self.assertEqual((report["flashed"], report["failed"], report["exit_status"]),
+                             (1, 1, 1))
+            back, gone = (by_board(report)[b] for b in tray.boards())
+            self.assertEqual((back["flashed"], back["verified"], back["exit_status"],
+                              back["application_version_after"], back["verdict"]),
+                             (True, True, 0, "NEW02", "flashed, runs version NEW02"))
+            self.assertEqual(tray.received_image(0), IMAGE)
+            self.assertEqual(tray.sims[0].wait()[1], 0, "the board's boot check was served")
+            self.assertEqual((gone["flashed"], gone["verified"], gone["exit_status"],
+                              gone["failure"], gone["application_version_after"]),
+                             (False, False, 2, "boot", None))
+            self.assertEqual(gone["verdict"],
+                             "failed: did not start its application (while verifying)")
+            # The image went out whole all the same: exit 2 is a board that
+            # was flashed but does not run.
+            self.assertEqual(tray.received_image(1), IMAGE)
+            self.assertIn(console_text(
+                "The board did not start its application within 5 s\r\n"), tray.log(1))
+
+    def test_an_image_rewritten_between_two_boards_fails_the_later_one(self):
+        native_only("the Windows build runs the small tray")
+        with contextlib.ExitStack() as stack:
+            # The first board stays busy flashing for seconds after the image
+            # went out: time to rewrite the file before the second starts.
+            tray = Tray(stack, [("--busy", "12"), ()])
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
+                                  tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
+                try:
+                    deadline = time.monotonic() + harness.RUN_TIMEOUT_S
+                    while "start-flash" not in tray.sims[0].log():
+                        self.assertLess(time.monotonic(), deadline, "first board never flashed")
+                        self.assertIsNone(many.poll(), "tcpflash-many ended early")
+                        time.sleep(0.05)
+                    # Same size, other bytes: only the hash tells.
+                    with open(tray.path(IMAGE_NAME), "r+b") as f:
+                        f.write(bytes(b ^ 0xFF for b in IMAGE[:4096]))
+                    status = many.wait(timeout=MANY_TIMEOUT_S)
+                finally:
+                    if many.poll() is None:
+                        many.kill()
+                        many.wait()
+            self.assertEqual(status, 1)
+            report = tray.report()
+            self.check_image_facts(report)  # the bytes hashed at the start
+            self.check_flashed(tray, 0, report, busy=12)
+            later = by_board(report)[tray.boards()[1]]
+            self.assertEqual((later["flashed"], later["exit_status"], later["failure"],
+                              later["verdict"]),
+                             (False, 1, "image-mismatch",
+                              "failed: image does not match its SHA-256 (while connecting)"))
+            self.assertNotIn("sim: connect", tray.sims[1].log())
+            self.assertIn(b"Image does not match the expected SHA-256\n", tray.log(1))
+
+    def test_info_asks_every_board_and_changes_nothing(self):
+        native_only("the Windows build runs the small tray")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [("--mode", "1"), (), ("--refuse", "loader-query")])
+            os.remove(tray.path(IMAGE_NAME))  # none needed
+            out, err, status = run_many(["--info", "--log-dir", "logs"] + tray.boards(),
+                                        cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 1, out + err)
+            report = tray.report()
+            self.assertEqual((report["image"], report["info"], report["answered"],
+                              report["flashed"], report["failed"]), (None, True, 2, 0, 1))
+            app, loader, refusing = (by_board(report)[b] for b in tray.boards())
+            self.assertEqual((app["mode"], app["application_version"], app["loader_version"],
+                              app["exit_status"], app["verdict"], app["flashed"]),
+                             (1, "SIM01", None, 0, "answered", False))
+            self.assertEqual((loader["mode"], loader["application_version"],
+                              loader["loader_version"], loader["exit_status"]),
+                             (2, None, harness.SIM_LOADER_VERSION, 0))
+            self.assertEqual((refusing["exit_status"], refusing["failure"]), (255, "no-device"))
+            text = out.decode("latin-1")
+            self.assertRegex(text, r"(?m)^board +exit +mode +version +verdict +time$")
+            self.assertRegex(text, r"(?m)^%s +0 +1 +SIM01 +answered +\d+\.\d s$"
+                             % re.escape(tray.boards()[0]))
+            self.assertRegex(text, r"(?m)^%s +0 +2 +SIM-LOADER 1\.0 +answered +\d+\.\d s$"
+                             % re.escape(tray.boards()[1]))
+            self.assertIn("3 boards: 2 answered, 1 failed, 0 not started", text)
+            for i, sim in enumerate(tray.sims):
+                with self.subTest(board=i):
+                    # Nothing but the questions reached the board.
+                    steps = set(re.findall(r"sim: ([a-z-]+):\d+", sim.log()))
+                    self.assertTrue(steps <= {"app-query", "app-version", "loader-query",
+                                              "loader-version"}, steps)
+                    self.assertEqual(tray.received_image(i), b"")
 
 
 if __name__ == "__main__":

@@ -19,7 +19,9 @@ Bytes Built(Build build, Args... args) {
 Bytes AckReply(uint8_t seq, uint8_t status) { return Built(BuildAckReply, seq, status); }
 Bytes StatusReply(uint8_t seq, uint8_t mode) { return Built(BuildStatusReply, seq, mode); }
 Bytes AppVersionReply(const char* version) { return Built(BuildAppVersionReply, version); }
-Bytes LoaderVersionReply(const char* text) { return Built(BuildLoaderVersionReply, text); }
+Bytes LoaderVersionReply(const char* text) {
+  return Built(static_cast<int (*)(const char*, uint8_t*)>(BuildLoaderVersionReply), text);
+}
 Bytes StateReply(uint8_t state) { return Built(BuildStateReply, state); }
 Bytes ResetReply(uint8_t status) { return Built(BuildResetReply, status); }
 
