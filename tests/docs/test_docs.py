@@ -37,11 +37,18 @@ OPTION = re.compile(r"(?<![\w/-])(--?[A-Za-z][\w-]*|/\?)")
 _args = argparse.Namespace(programs={}, man=None, completion=None, strict=False)
 
 
+# Another program's option that a usage text names ("tcpflash --info").
+OTHER_PROGRAMS_OPTION = re.compile(r"\b(tcpflash(?:-many|-sim)?)\s+(--?[A-Za-z][\w-]*)")
+
+
 def help_options(program):
-    """The options `program --help` names anywhere in its text."""
+    """The options `program --help` names anywhere in its text, but for those
+    of another program it names with them."""
     out = subprocess.run([_args.programs[program], "--help"], stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, timeout=TIMEOUT_S, check=True).stdout
-    return set(OPTION.findall(out.decode("ascii")))
+    text = OTHER_PROGRAMS_OPTION.sub(
+        lambda m: m.group(0) if m.group(1) == program else "", out.decode("ascii"))
+    return set(OPTION.findall(text))
 
 
 def page_path(program):
