@@ -1,7 +1,6 @@
 #include "driver/select_target.h"
 
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 
 #include "net/tcp_endpoint.h"
@@ -45,7 +44,15 @@ int SelectTarget(int argc, char* const* argv, FILE* input, char* address, int* p
       return SELECT_REFUSED;
     }
     std::memcpy(address, argv[1], std::strlen(argv[1]) + 1);
-    if (argc == 3) *port = std::atoi(argv[2]);
+    if (argc == 3) {
+      *port = ParsePort(argv[2]);
+      if (*port < 0) {
+        // The start is enough to recognise it, and keeps the line short.
+        std::printf("Invalid port %.20s%s: a port is 1 to 65535\n", argv[2],
+                    std::strlen(argv[2]) > 20 ? "..." : "");
+        return SELECT_REFUSED;
+      }
+    }
     return 0;
   }
   for (;;) {
@@ -62,6 +69,18 @@ int SelectTarget(int argc, char* const* argv, FILE* input, char* address, int* p
     }
     if (len < 4 || len > 6) return 0;
   }
+}
+
+int ParsePort(const char* text) {
+  if (*text == '\0') return -1;
+  long value = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return -1;
+    value = value * 10 + (*p - '0');
+    // Stops before it could overflow; leading zeros cost nothing.
+    if (value > 65535) return -1;
+  }
+  return value >= 1 ? static_cast<int>(value) : -1;
 }
 
 void CompleteAddress(char* address) {

@@ -48,8 +48,18 @@ TEST(SelectTargetTest, Table) {
       {{"t", "a", "b", "c"}, "127.0.0.1", 0, "127.0.0.1", 6666, prompt},
       {{"t", "abcd"}, "", 0, "abcd", 6666, ""},
       {{"t", "17"}, "", 0, "17", 6666, ""},
-      {{"t", "1.2.3.4", "abc"}, "", 0, "1.2.3.4", 0, ""},
-      {{"t", "1.2.3.4", "70000"}, "", 0, "1.2.3.4", 70000, ""},
+      {{"t", "1.2.3.4", "7001"}, "", 0, "1.2.3.4", 7001, ""},
+      {{"t", "1.2.3.4", "65535"}, "", 0, "1.2.3.4", 65535, ""},
+      // A port that is no port is refused, not connected to some other port.
+      {{"t", "1.2.3.4", "abc"}, "", 1, "", 0, "Invalid port abc: a port is 1 to 65535\n"},
+      {{"t", "1.2.3.4", "72202"}, "", 1, "", 0, "Invalid port 72202: a port is 1 to 65535\n"},
+      {{"t", "1.2.3.4", "6666x"}, "", 1, "", 0, "Invalid port 6666x: a port is 1 to 65535\n"},
+      {{"t", "1.2.3.4", "123456789012345678901234"},
+       "",
+       1,
+       "",
+       0,
+       "Invalid port 12345678901234567890...: a port is 1 to 65535\n"},
       {{"t", "12345678901234567890"}, "", 0, "12345678901234567890", 6666, ""},
       // Too long for the endpoint: refused before anything touches the network.
       {{"t", "123456789012345678901"},
@@ -79,9 +89,23 @@ TEST(SelectTargetTest, Table) {
     EXPECT_EQ(s.result, c.result);
     if (c.result == 0) {
       EXPECT_EQ(s.address, c.address);
+      EXPECT_EQ(s.port, c.port);
     }
-    EXPECT_EQ(s.port, c.port);
     EXPECT_EQ(s.printed, c.printed);
+  }
+}
+
+TEST(ParsePortTest, DecimalDigitsOneTo65535AndNothingElse) {
+  const std::pair<const char*, int> cases[] = {
+      {"1", 1},        {"6666", 6666}, {"65535", 65535},
+      {"06666", 6666}, {"0", -1},      {"00000", -1},
+      {"65536", -1},   {"72202", -1},  {"99999999999999999999", -1},
+      {"", -1},        {"6666x", -1},  {"+6666", -1},
+      {" 6666", -1},   {"6666 ", -1},  {"-1", -1},
+      {"0x1a0a", -1},  {"6e3", -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParsePort(c.first), c.second) << "\"" << c.first << "\"";
   }
 }
 

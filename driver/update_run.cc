@@ -108,12 +108,18 @@ bool SendReported(TcpEndpoint& endpoint, uint8_t command, RunStep step, const ch
   return sent;
 }
 
-}  // namespace
-
-int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
+// The orderly end up to the release of the sockets library: prints message,
+// pauses CLOSE_PAUSE_MS and closes the endpoint.
+void CloseOrderly(TcpEndpoint& endpoint, const char* message) {
   std::printf("%s", message);
   Sleep(CLOSE_PAUSE_MS);
   endpoint.Close();
+}
+
+}  // namespace
+
+int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
+  CloseOrderly(endpoint, message);
   WSACleanup();
   return status;
 }
@@ -222,11 +228,9 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, const Upd
   if (!flashOrdered || !checks.verify) {
     return OrderlyEnd(endpoint, closeSent ? "Close ok\n" : "Close err\n", flashOrdered ? 0 : -1);
   }
-  // The orderly end, with the boot check between the close and the release
-  // of the sockets library.
-  std::printf("%s", closeSent ? "Close ok\n" : "Close err\n");
-  Sleep(CLOSE_PAUSE_MS);
-  endpoint.Close();
+  // The orderly end, with the boot check before the release of the sockets
+  // library.
+  CloseOrderly(endpoint, closeSent ? "Close ok\n" : "Close err\n");
   events.PhaseBegan(RunPhase::kVerifying);
   RunningFirmware after;
   const int status = CheckBoot(endpoint, checks.bootTimeoutS, checks.expectVersion, events, &after,

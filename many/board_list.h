@@ -16,6 +16,8 @@ constexpr int BOARD_LINE_MAX = 255;
 constexpr int BOARD_NAME_SIZE = 32;
 // Room for a reason why a board text or file was refused.
 constexpr int BOARD_ERROR_SIZE = 320;
+// Largest board file: a thousand trays of boards fit many times over.
+constexpr int BOARD_FILE_MAX_BYTES = 1 << 20;
 
 struct Board {
   // The dotted IPv4 address, short ones completed as tcpflash completes them.
@@ -29,10 +31,12 @@ struct BoardList {
 };
 
 // Parses text ("ADDRESS" or "ADDRESS:PORT") into *board. An address of up
-// to three characters is completed with CompleteAddress; the result must be
-// a dotted IPv4 address (four decimal numbers 0-255). PORT is 1-65535,
-// DEFAULT_PORT when absent. Returns 0, or -1 with a reason (zero-terminated)
-// in why[0,BOARD_ERROR_SIZE) and *board unspecified.
+// to three characters is completed with CompleteAddress; the result must
+// pass ParseIpv4Address (net/ipv4_address.h), as tcpflash's connection
+// does, so that each board has one spelling. PORT must pass ParsePort
+// (driver/select_target.h), DEFAULT_PORT when absent. Returns 0, or -1 with
+// a reason (zero-terminated) in why[0,BOARD_ERROR_SIZE) and *board
+// unspecified.
 int ParseBoard(const char* text, Board* board, char* why);
 
 // Parses text and appends the board to list. Returns 0, or -1 with a reason
@@ -42,11 +46,18 @@ int AddBoard(BoardList* list, const char* text, char* why);
 
 // Appends the boards of a board file read from input: one board a line,
 // anything from "#" to the end of the line ignored, spaces, tabs and "\r"
-// around the board ignored, blank lines skipped. fileName only labels the
-// reasons. Returns 0, or -1 with "fileName:LINE: reason" in
-// why[0,BOARD_ERROR_SIZE) at the first bad line (boards before it stay
-// appended).
+// around the board ignored, blank lines skipped. Reads at most
+// BOARD_FILE_MAX_BYTES + 1 bytes. fileName only labels the reasons. Returns
+// 0, or -1 with "fileName:LINE: reason" in why[0,BOARD_ERROR_SIZE) at the
+// first bad line (boards before it stay appended): a bad board, a line over
+// BOARD_LINE_MAX characters, a NUL byte; or with "fileName: reason" when
+// input holds more than BOARD_FILE_MAX_BYTES or a read failed.
 int AddBoardsFromStream(BoardList* list, FILE* input, const char* fileName, char* why);
+
+// Appends the boards of the board file at path as AddBoardsFromStream does.
+// The file must be a regular file (a FIFO or a device is refused before it
+// is opened). Returns 0, or -1 with a reason in why[0,BOARD_ERROR_SIZE).
+int AddBoardsFromFile(BoardList* list, const char* path, char* why);
 
 // Writes "ADDRESS:PORT" to name[0,BOARD_NAME_SIZE).
 void BoardName(const Board& board, char* name);

@@ -16,12 +16,24 @@ TEST(BoardListTest, ParseBoardTable) {
   } kCases[] = {
       {"127.0.0.1:7000", "127.0.0.1", 7000},
       {"10.1.2.3", "10.1.2.3", DEFAULT_PORT},
-      {"255.255.255.255:65535", "255.255.255.255", 65535},
+      {"255.255.255.254:65535", "255.255.255.254", 65535},
+      {"0.0.0.0:1", "0.0.0.0", 1},
+      {"1.2.3.4:06666", "1.2.3.4", 6666},
       // Short addresses are completed as tcpflash completes them.
       {"17", "192.168.14.17", DEFAULT_PORT},
       {"5:7001", "192.168.14.5", 7001},
       {"254", "192.168.14.254", DEFAULT_PORT},
-      {"abc", nullptr, 0},     // completed, but no address
+      {"0", "192.168.14.0", DEFAULT_PORT},
+      {"abc", nullptr, 0},  // completed, but no address
+      {"017", nullptr, 0},  // completed, then a leading zero
+      {"127.0.0.010", nullptr, 0},
+      {"127.000.000.001", nullptr, 0},
+      {"0x7f.0.0.1", nullptr, 0},
+      {"127.1", nullptr, 0},
+      {"255.255.255.255", nullptr, 0},
+      {"1.2.3.4:+6666", nullptr, 0},
+      {"1.2.3.4: 6666", nullptr, 0},
+      {"1.2.3.4:6666 ", nullptr, 0},
       {"300", nullptr, 0},     // 192.168.14.300
       {"abcd", nullptr, 0},    // four characters are not completed
       {"10.0.1", nullptr, 0},  // three parts
@@ -76,6 +88,8 @@ TEST(BoardListTest, DuplicatesAndTheLimitAreRefused) {
   ASSERT_EQ(AddBoard(&list, "192.168.14.17:6667", why), 0);
   EXPECT_EQ(AddBoard(&list, "192.168.14.17:6666", why), -1);
   EXPECT_STREQ(why, "board 192.168.14.17:6666 is listed twice");
+  EXPECT_EQ(AddBoard(&list, "192.168.14.17:06667", why), -1);
+  EXPECT_STREQ(why, "board 192.168.14.17:6667 is listed twice");
   EXPECT_EQ(list.count, 2);
   for (int port = 1; list.count < MAX_BOARDS; ++port) {
     ASSERT_EQ(AddBoard(&list, ("127.0.0.1:" + std::to_string(port)).c_str(), why), 0);
@@ -120,7 +134,15 @@ TEST(BoardListTest, BoardFileTable) {
        "192.168.14.17:6666 127.0.0.1:7001 192.168.14.18:6666 ", ""},
       {"#only comments\n#\n", 0, "", ""},
       {"17\n17 18\n", -1, "192.168.14.17:6666 ", "trays.txt:2: one board a line, not \"17 18\""},
-      {"17\n\n1.2.3\n", -1, "192.168.14.17:6666 ", "trays.txt:3: \"1.2.3\" is no IPv4 address"},
+      {"17\n\n1.2.3\n", -1, "192.168.14.17:6666 ",
+       "trays.txt:3: \"1.2.3\" is no IPv4 address (four numbers 0-255 without leading zeros)"},
+      // A NUL byte ends no line silently: the board behind it would be lost.
+      {std::string("17\n\0", 4) + "18\n19\n", -1, "192.168.14.17:6666 ",
+       "trays.txt:2: a NUL byte: no board file of text"},
+      {std::string("17 #\0\n18\n", 9), -1, "", "trays.txt:1: a NUL byte: no board file of text"},
+      {std::string(BOARD_FILE_MAX_BYTES, '\n'), 0, "", ""},
+      {std::string(BOARD_FILE_MAX_BYTES - 2, '\n') + "17\n", -1, "",
+       "trays.txt: larger than 1048576 bytes: no board file"},
       {"17\n192.168.14.17\n", -1, "192.168.14.17:6666 ",
        "trays.txt:2: board 192.168.14.17:6666 is listed twice"},
       {std::string(300, ' ') + "17\n", -1, "", "trays.txt:1: line longer than 255 characters"},

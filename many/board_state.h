@@ -71,6 +71,7 @@ struct BoardState {
   bool logCreated = false;    // its "<board>.log" exists
   bool eventsLogged = false;  // a "<board>.events.jsonl" was written
   bool stderrLogged = false;  // a "<board>.stderr.log" was written
+  bool logComplete = true;    // no write to its record files failed
   char verdict[VERDICT_SIZE] = "";
   // The board's tcpflash's standard error, cut into event lines.
   EventStream events;

@@ -15,7 +15,9 @@
 #include "many/many_options.h"
 #include "many/process.h"
 #include "many/report.h"
+#include "many/run_paths.h"
 #include "many/scheduler.h"
+#include "net/socket_layer.h"
 
 namespace {
 
@@ -33,31 +35,22 @@ int CollectBoards(const ManyOptions& options, BoardList* list) {
   for (int i = 0; i < options.boardCount; ++i) {
     if (AddBoard(list, options.boards[i], why) != 0) return Usage("%s", why);
   }
-  if (options.boardsFile != nullptr) {
-    FILE* file = std::fopen(options.boardsFile, "rb");
-    if (file == nullptr) return Usage("cannot read the board file %s", options.boardsFile);
-    const int result = AddBoardsFromStream(list, file, options.boardsFile, why);
-    std::fclose(file);
-    if (result != 0) return Usage("%s", why);
+  if (options.boardsFile != nullptr && AddBoardsFromFile(list, options.boardsFile, why) != 0) {
+    return Usage("%s", why);
   }
   if (list->count == 0) return Usage("%s", "no boards: give ADDRESS[:PORT] or --boards FILE");
   return 0;
 }
 
-// Makes the log folder: dir as given (with its parents), or a new folder
-// named by the start time in the working directory. Writes its path to
-// path[0,CHILD_PATH_SIZE). Returns 0, or MANY_EXIT_USAGE after a message.
-int MakeLogDir(const char* dir, std::time_t started, char* path) {
-  std::error_code error;
+// Writes the log folder's path to path[0,CHILD_PATH_SIZE): dir as given,
+// or a folder named by the start time in the working directory that does
+// not exist yet. Returns 0, or MANY_EXIT_USAGE after a message.
+int ChooseLogDir(const char* dir, std::time_t started, char* path) {
   if (dir != nullptr) {
     if (std::strlen(dir) >= static_cast<size_t>(CHILD_PATH_SIZE)) {
       return Usage("log folder name too long: %s", dir);
     }
     std::snprintf(path, CHILD_PATH_SIZE, "%s", dir);
-    std::filesystem::create_directories(path, error);
-    if (error || !std::filesystem::is_directory(path, error)) {
-      return Usage("cannot make the log folder %s", dir);
-    }
     return 0;
   }
   char name[48];
@@ -67,16 +60,34 @@ int MakeLogDir(const char* dir, std::time_t started, char* path) {
     std::snprintf(name, sizeof name, "tcpflash-many-%lld", static_cast<long long>(started));
   }
   // Two runs in the same second get folders of their own.
+  std::error_code error;
   for (int n = 1; n < 100; ++n) {
     if (n == 1) {
       std::snprintf(path, CHILD_PATH_SIZE, "%s", name);
     } else {
       std::snprintf(path, CHILD_PATH_SIZE, "%s-%d", name, n);
     }
-    if (std::filesystem::create_directory(path, error)) return 0;
-    if (error) break;
+    if (!std::filesystem::exists(path, error) && !error) return 0;
   }
   return Usage("cannot make a log folder %s in the working directory", name);
+}
+
+// Makes the log folder path chosen by ChooseLogDir: a given one with its
+// parents, if missing; a folder of the run's own anew. Returns 0, or
+// MANY_EXIT_USAGE after a message.
+int MakeLogDir(const char* path, bool given) {
+  std::error_code error;
+  if (given) {
+    std::filesystem::create_directories(path, error);
+    if (error || !std::filesystem::is_directory(path, error)) {
+      return Usage("cannot make the log folder %s", path);
+    }
+    return 0;
+  }
+  if (!std::filesystem::create_directory(path, error)) {
+    return Usage("cannot make a log folder %s in the working directory", path);
+  }
+  return 0;
 }
 
 // Every board and its state: too large for the stack.
@@ -87,6 +98,9 @@ LiveView gView;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Started with a standard stream closed, the first file opened would take
+  // its place: the console text would land in a log or the report.
+  if (ReserveStandardStreams() < 0) return MANY_EXIT_USAGE;
   ManyOptions options;
   if (ParseManyOptions(argc, argv, &options, stderr) != 0) return MANY_EXIT_USAGE;
   if (options.help) {
@@ -114,6 +128,9 @@ int main(int argc, char** argv) {
     const int hashed = Sha256OfStream(image, facts.imageSha256, &facts.imageSize);
     std::fclose(image);
     if (hashed != 0) return Usage("cannot read the image %s", options.imagePath);
+    // tcpflash would clear each board's flash data and send nothing: a whole
+    // tray wiped and reported flashed.
+    if (facts.imageSize == 0) return Usage("the image is empty: %s", options.imagePath);
   }
 
   char toolPath[CHILD_PATH_SIZE] = "";
@@ -125,7 +142,7 @@ int main(int argc, char** argv) {
 
   facts.started = std::time(nullptr);
   char logDir[CHILD_PATH_SIZE];
-  if (MakeLogDir(options.logDir, facts.started, logDir) != 0) return MANY_EXIT_USAGE;
+  if (ChooseLogDir(options.logDir, facts.started, logDir) != 0) return MANY_EXIT_USAGE;
   facts.logDir = logDir;
   char reportPath[CHILD_PATH_SIZE + 16];
   std::snprintf(reportPath, sizeof reportPath, "%s",
@@ -133,9 +150,21 @@ int main(int argc, char** argv) {
   if (options.reportPath == nullptr) {
     std::snprintf(reportPath, sizeof reportPath, "%s/report.json", logDir);
   }
-  // Made now: a report that cannot be written must stop the run before it starts.
-  FILE* report = CreateLogFile(reportPath);
-  if (report == nullptr) return Usage("cannot write the report %s", reportPath);
+  char reportTemp[sizeof reportPath + 16];
+  std::snprintf(reportTemp, sizeof reportTemp, "%s%s", reportPath, REPORT_TEMP_SUFFIX);
+  RunPaths paths;
+  paths.image = facts.imagePath;
+  paths.boardsFile = options.boardsFile;
+  paths.logDir = logDir;
+  paths.report = reportPath;
+  paths.reportTemp = reportTemp;
+  char why[RUN_PATHS_ERROR_SIZE];
+  if (CheckRunPaths(paths, gBoards, why) != 0) return Usage("%s", why);
+  if (MakeLogDir(logDir, options.logDir != nullptr) != 0) return MANY_EXIT_USAGE;
+  // Made now: a report that cannot be written must stop the run before it
+  // starts. It is renamed into place once written whole.
+  FILE* report = CreateLogFile(reportTemp);
+  if (report == nullptr) return Usage("cannot write the report %s", reportTemp);
 
   for (int i = 0; i < gBoards.count; ++i) {
     InitBoardState(gBoards.boards[i], &gStates[i]);
@@ -178,12 +207,24 @@ int main(int argc, char** argv) {
 
   std::printf("\n");
   PrintResultTable(stdout, gStates, gBoards.count);
+  for (int i = 0; i < gBoards.count; ++i) {
+    if (!gStates[i].logComplete) {
+      std::printf("%s: its records in %s are incomplete (a write failed)\n", gStates[i].name,
+                  logDir);
+    }
+  }
   const int written = WriteJsonReport(report, facts, gStates, gBoards.count);
   const bool closed = std::fclose(report) == 0;
   if (written != 0 || !closed) {
-    std::fprintf(stderr, "tcpflash-many: writing the report %s failed\n", reportPath);
+    std::remove(reportTemp);
+    std::fprintf(stderr, "tcpflash-many: writing the report %s failed\n", reportTemp);
+    return 1;
+  }
+  if (MoveIntoPlace(reportTemp, reportPath) != 0) {
+    std::fprintf(stderr, "tcpflash-many: the report could not be moved to %s; it is in %s\n",
+                 reportPath, reportTemp);
     return 1;
   }
   std::printf("report: %s\n", reportPath);
-  return CountOutcomes(gStates, gBoards.count).succeeded() == gBoards.count ? 0 : 1;
+  return RunExitStatus(gStates, gBoards.count);
 }

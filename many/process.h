@@ -52,9 +52,10 @@ void KillChild(int slot);
 // code 0xc0000005") to text[0,size).
 void DescribeAbnormalEnd(unsigned long code, char* text, int size);
 
-// From now on Ctrl-C and a termination request (SIGTERM; Ctrl-Break and a
-// closed console on Windows) only count up StopRequests(), and writing to a
-// closed pipe fails instead of ending the process.
+// From now on Ctrl-C and a termination request (SIGTERM, and SIGHUP when
+// the terminal goes away; Ctrl-Break and a closed console on Windows) only
+// count up StopRequests(), and writing to a closed pipe fails instead of
+// ending the process.
 void InstallStopHandler();
 int StopRequests();
 
@@ -71,5 +72,11 @@ int SiblingToolPath(const char* argv0, char* path);
 // Creates (or truncates) path for binary writing, not inherited by
 // children. Returns the stream, or null.
 FILE* CreateLogFile(const char* path);
+
+// Renames the closed file from to the path to in one step, replacing a file
+// that is there: a reader of to finds the old file or the new one whole,
+// never a mix. Both must lie on the same volume. Returns 0, or -1 (errno
+// set where the platform says why).
+int MoveIntoPlace(const char* from, const char* to);
 
 #endif  // TCPFLASH_MANY_PROCESS_H_

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -185,6 +186,14 @@ void InstallStopHandler() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // The operator's terminal closed: the boards that run still get their
+  // end and their record. Children have process groups of their own, so the
+  // hang-up reaches none of them. Started under nohup (hang-ups ignored),
+  // the run goes on as asked.
+  struct sigaction hangup;
+  if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) {
+    sigaction(SIGHUP, &action, nullptr);
+  }
   // A console that went away (a closed pipe) must not end the run before
   // the report is written; the children get the default back.
   signal(SIGPIPE, SIG_IGN);
@@ -230,3 +239,5 @@ FILE* CreateLogFile(const char* path) {
   if (file == nullptr) close(fd);
   return file;
 }
+
+int MoveIntoPlace(const char* from, const char* to) { return std::rename(from, to) == 0 ? 0 : -1; }

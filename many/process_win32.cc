@@ -334,3 +334,18 @@ FILE* CreateLogFile(const char* path) {
   if (file == nullptr) _close(fd);
   return file;
 }
+
+int MoveIntoPlace(const char* from, const char* to) {
+  // A reader that holds the old report open without delete sharing (most
+  // programs open files so) blocks the replacement for as long as it reads:
+  // a few tries, a bounded wait.
+  constexpr int kTries = 50;
+  constexpr DWORD kPauseMs = 20;
+  for (int i = 0; i < kTries; ++i) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return 0;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+    Sleep(kPauseMs);
+  }
+  return -1;
+}

@@ -44,6 +44,18 @@ void WriteVersion(FILE* out, const ReportedText& version) {
   }
 }
 
+// Writes "name": value, the value through the one JSON string writer (paths
+// and board texts may hold any byte; the report stays valid UTF-8), or
+// null for a null value.
+void WriteKey(FILE* out, const char* name, const char* value) {
+  std::fprintf(out, "\"%s\": ", name);
+  if (value != nullptr) {
+    WriteJsonString(out, value);
+  } else {
+    std::fputs("null", out);
+  }
+}
+
 }  // namespace
 
 RunCounts CountOutcomes(const BoardState* boards, int count) {
@@ -58,6 +70,13 @@ RunCounts CountOutcomes(const BoardState* boards, int count) {
     }
   }
   return counts;
+}
+
+int RunExitStatus(const BoardState* boards, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (!Succeeded(boards[i]) || !boards[i].logComplete) return 1;
+  }
+  return 0;
 }
 
 void BoardLogName(const Board& board, const char* suffix, char* name) {
@@ -129,17 +148,21 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
   FormatUtcTime(facts.ended, ended);
   const RunCounts counts = CountOutcomes(boards, count);
   if (facts.imagePath != nullptr) {
-    std::fputs("{\n  \"image\": {\"name\": ", out);
-    WriteJsonString(out, facts.imagePath);
-    std::fprintf(out, ", \"size\": %lld, \"sha256\": \"%s\"},\n", facts.imageSize,
-                 facts.imageSha256);
+    std::fputs("{\n  \"image\": {", out);
+    WriteKey(out, "name", facts.imagePath);
+    std::fprintf(out, ", \"size\": %lld, ", facts.imageSize);
+    WriteKey(out, "sha256", facts.imageSha256);
+    std::fputs("},\n", out);
   } else {
     std::fputs("{\n  \"image\": null,\n", out);
   }
   const bool info = facts.imagePath == nullptr;
-  std::fprintf(out, "  \"started\": \"%s\",\n  \"ended\": \"%s\",\n", started, ended);
-  std::fputs("  \"log_dir\": ", out);
-  WriteJsonString(out, facts.logDir);
+  std::fputs("  ", out);
+  WriteKey(out, "started", started);
+  std::fputs(",\n  ", out);
+  WriteKey(out, "ended", ended);
+  std::fputs(",\n  ", out);
+  WriteKey(out, "log_dir", facts.logDir);
   std::fprintf(out, ",\n  \"jobs\": %d,\n  \"board_timeout_s\": ", facts.jobs);
   if (facts.boardTimeoutS > 0) {
     std::fprintf(out, "%d", facts.boardTimeoutS);
@@ -153,12 +176,14 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
                "  \"boards\": [",
                info ? "true" : "false", facts.verify ? "true" : "false",
                facts.interrupted ? "true" : "false", counts.flashed, counts.skipped,
-               counts.answered, counts.failed, counts.notStarted,
-               counts.succeeded() == count ? 0 : 1);
+               counts.answered, counts.failed, counts.notStarted, RunExitStatus(boards, count));
   for (int i = 0; i < count; ++i) {
     const BoardState& b = boards[i];
-    std::fprintf(out, "%s\n    {\"board\": \"%s\", \"address\": \"%s\", \"port\": %d, ",
-                 i == 0 ? "" : ",", b.name, b.board.address, b.board.port);
+    std::fputs(i == 0 ? "\n    {" : ",\n    {", out);
+    WriteKey(out, "board", b.name);
+    std::fputs(", ", out);
+    WriteKey(out, "address", b.board.address);
+    std::fprintf(out, ", \"port\": %d, ", b.board.port);
     std::fprintf(out, "\"flashed\": %s, \"skipped\": %s, \"verified\": %s, \"exit_status\": ",
                  Flashed(b) ? "true" : "false", Succeeded(b) && b.skipped ? "true" : "false",
                  Flashed(b) && facts.verify ? "true" : "false");
@@ -167,15 +192,14 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
     } else {
       std::fputs("null", out);
     }
-    std::fprintf(out, ", \"ending\": \"%s\", \"verdict\": ", EndingName(b.ending));
-    WriteJsonString(out, b.verdict);
-    std::fprintf(out, ", \"phase\": \"%s\", \"failure\": ", PhaseName(b.phase));
-    const char* failure = RunFailureName(b.failure);
-    if (failure != nullptr) {
-      WriteJsonString(out, failure);
-    } else {
-      std::fputs("null", out);
-    }
+    std::fputs(", ", out);
+    WriteKey(out, "ending", EndingName(b.ending));
+    std::fputs(", ", out);
+    WriteKey(out, "verdict", b.verdict);
+    std::fputs(", ", out);
+    WriteKey(out, "phase", PhaseName(b.phase));
+    std::fputs(", ", out);
+    WriteKey(out, "failure", RunFailureName(b.failure));
     std::fputs(", \"percent_sent\": ", out);
     if (b.percent >= 0) {
       std::fprintf(out, "%d", b.percent);
@@ -200,28 +224,20 @@ int WriteJsonReport(FILE* out, const RunFacts& facts, const BoardState* boards, 
     } else {
       std::fputs("null", out);
     }
-    char log[LOG_NAME_SIZE];
-    BoardLogName(b.board, ".log", log);
-    std::fputs(", \"log\": ", out);
-    if (b.logCreated) {
-      std::fprintf(out, "\"%s\"", log);
-    } else {
-      std::fputs("null", out);
+    const struct {
+      const char* key;
+      BoardRecord record;
+      bool made;
+    } kRecords[] = {{"log", RECORD_LOG, b.logCreated},
+                    {"events_log", RECORD_EVENTS, b.eventsLogged},
+                    {"stderr_log", RECORD_STDERR_LOG, b.stderrLogged}};
+    for (const auto& r : kRecords) {
+      char log[LOG_NAME_SIZE];
+      BoardLogName(b.board, BOARD_RECORD_SUFFIXES[r.record], log);
+      std::fputs(", ", out);
+      WriteKey(out, r.key, r.made ? log : nullptr);
     }
-    BoardLogName(b.board, ".events.jsonl", log);
-    std::fputs(", \"events_log\": ", out);
-    if (b.eventsLogged) {
-      std::fprintf(out, "\"%s\"", log);
-    } else {
-      std::fputs("null", out);
-    }
-    BoardLogName(b.board, ".stderr.log", log);
-    std::fputs(", \"stderr_log\": ", out);
-    if (b.stderrLogged) {
-      std::fprintf(out, "\"%s\"}", log);
-    } else {
-      std::fputs("null}", out);
-    }
+    std::fprintf(out, ", \"log_complete\": %s}", b.logComplete ? "true" : "false");
   }
   std::fputs(count > 0 ? "\n  ]\n}\n" : "]\n}\n", out);
   return std::ferror(out) != 0 || std::fflush(out) != 0 ? -1 : 0;

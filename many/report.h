@@ -38,6 +38,19 @@ struct RunCounts {
 // Counts boards[0,count) by outcome.
 RunCounts CountOutcomes(const BoardState* boards, int count);
 
+// The run's exit status: 0 when every board of boards[0,count) succeeded
+// (flashed, skipped or answered) and every record of them was written
+// whole, else 1.
+int RunExitStatus(const BoardState* boards, int count);
+
+// The files a run keeps of each board in its log folder, by the suffix of
+// their names: the console output, the event lines, the other text of the
+// error stream. Whatever is written to them and whatever must never overlap
+// them goes by this list.
+enum BoardRecord { RECORD_LOG, RECORD_EVENTS, RECORD_STDERR_LOG, BOARD_RECORD_KINDS };
+constexpr const char* BOARD_RECORD_SUFFIXES[BOARD_RECORD_KINDS] = {".log", ".events.jsonl",
+                                                                   ".stderr.log"};
+
 // Writes the board's log file name, "<address>_<port><suffix>" (no colon:
 // Windows forbids it in file names), to name[0,LOG_NAME_SIZE).
 void BoardLogName(const Board& board, const char* suffix, char* name);

@@ -144,7 +144,8 @@ TEST(ReportTest, JsonReportHoldsTheSameFacts) {
       "\"loader_version\": \"Close ok \\\"L\\\\1\\u0000\\r\\n\\u00e9\\u00ff\", "
       "\"application_version_after\": null, "
       "\"seconds\": 2.250, \"log\": \"127.0.0.1_7000.log\", "
-      "\"events_log\": \"127.0.0.1_7000.events.jsonl\", \"stderr_log\": null},\n"
+      "\"events_log\": \"127.0.0.1_7000.events.jsonl\", \"stderr_log\": null, \"log_complete\": "
+      "true},\n"
       "    {\"board\": \"127.0.0.1:7001\", \"address\": \"127.0.0.1\", \"port\": 7001, "
       "\"flashed\": false, \"skipped\": false, \"verified\": false, \"exit_status\": 255, "
       "\"ending\": \"exited\", \"verdict\": "
@@ -152,16 +153,41 @@ TEST(ReportTest, JsonReportHoldsTheSameFacts) {
       "\"failure\": \"no-device\", \"percent_sent\": null, \"mode\": null, "
       "\"application_version\": null, \"loader_version\": null, "
       "\"application_version_after\": null, \"seconds\": 0.500, \"log\": \"127.0.0.1_7001.log\", "
-      "\"events_log\": \"127.0.0.1_7001.events.jsonl\", \"stderr_log\": null},\n"
+      "\"events_log\": \"127.0.0.1_7001.events.jsonl\", \"stderr_log\": null, \"log_complete\": "
+      "true},\n"
       "    {\"board\": \"10.0.0.9:6666\", \"address\": \"10.0.0.9\", \"port\": 6666, "
       "\"flashed\": false, \"skipped\": false, \"verified\": false, \"exit_status\": null, "
       "\"ending\": \"not started\", \"verdict\": "
       "\"not started: the run was stopped first\", \"phase\": \"waiting\", \"failure\": null, "
       "\"percent_sent\": null, \"mode\": null, \"application_version\": null, "
       "\"loader_version\": null, \"application_version_after\": null, "
-      "\"seconds\": null, \"log\": null, \"events_log\": null, \"stderr_log\": null}\n"
+      "\"seconds\": null, \"log\": null, \"events_log\": null, \"stderr_log\": null, "
+      "\"log_complete\": true}\n"
       "  ]\n"
       "}\n");
+}
+
+// A board whose record lost bytes fails the run, flashed or not; paths of
+// any bytes stay valid UTF-8.
+TEST(ReportTest, IncompleteRecordsAndForeignBytes) {
+  static BoardState boards[2];
+  boards[0] = boards[1] = kBoards[0];
+  boards[1].board.port = 7002;
+  EXPECT_EQ(RunExitStatus(boards, 2), 0);
+  boards[1].logComplete = false;
+  EXPECT_EQ(RunExitStatus(boards, 2), 1);
+  RunFacts facts;
+  facts.imagePath = "lat\xe9.bin";
+  facts.logDir = "\xff\x01";
+  FILE* file = std::tmpfile();
+  ASSERT_EQ(WriteJsonReport(file, facts, boards, 2), 0);
+  const std::string text = Captured(file);
+  EXPECT_NE(text.find("\"name\": \"lat\\u00e9.bin\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"log_dir\": \"\\u00ff\\u0001\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"exit_status\": 1,"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"log_complete\": true}"), std::string::npos);
+  EXPECT_NE(text.find("\"log_complete\": false}"), std::string::npos);
+  for (const char c : text) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << text;
 }
 
 // A run with --verify: one board verified, one left as it was, one that did

@@ -1,7 +1,9 @@
 #include "many/scheduler.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "many/process.h"
 #include "many/report.h"
@@ -39,10 +41,14 @@ class Runner : public ChildEvents {
   void Start(int index);
   void Stop(int index, Ending why);
   void Finish(int index, const char* detail);
-  // Appends data[0,size) to the board's log *file, made as path suffix on
-  // first use; *made tells that it was.
-  void AppendLog(int index, const char* suffix, FILE** file, bool* made, const char* data,
-                 int size);
+  // Appends data[0,size) to the board's record of kind (a BoardRecord) and
+  // flushes it; the record is made on first use and *made tells that it
+  // was. A record that cannot be made or written goes to RecordFailed.
+  void AppendRecord(int index, int kind, bool* made, const char* data, int size);
+  // Reports a record that failed (what: "creating", "writing", "closing",
+  // error an errno value) on stderr, marks the board's records incomplete
+  // and closes the record: bytes behind a gap would mislead.
+  void RecordFailed(int index, int kind, const char* what, int error);
 
   // Hands one board's event lines and other error text to its logs and state.
   class BoardSink final : public EventSink {
@@ -50,14 +56,12 @@ class Runner : public ChildEvents {
     BoardSink(Runner* runner, int index) : runner_(runner), index_(index) {}
     void OnEvent(const char* line, int length, const EventLine& event) override {
       BoardState& b = runner_->boards_[index_];
-      runner_->AppendLog(index_, ".events.jsonl", &runner_->eventLogs_[index_], &b.eventsLogged,
-                         line, length);
+      runner_->AppendRecord(index_, RECORD_EVENTS, &b.eventsLogged, line, length);
       TakeEvent(&b, event);
     }
     void OnOtherText(const char* data, int length) override {
       BoardState& b = runner_->boards_[index_];
-      runner_->AppendLog(index_, ".stderr.log", &runner_->errorLogs_[index_], &b.stderrLogged, data,
-                         length);
+      runner_->AppendRecord(index_, RECORD_STDERR_LOG, &b.stderrLogged, data, length);
     }
 
    private:
@@ -70,9 +74,10 @@ class Runner : public ChildEvents {
   int count_;
   LiveView* view_;
   std::chrono::steady_clock::time_point begin_ = std::chrono::steady_clock::now();
-  FILE* logs_[MAX_BOARDS] = {};
-  FILE* eventLogs_[MAX_BOARDS] = {};
-  FILE* errorLogs_[MAX_BOARDS] = {};
+  // Each board's open record files, by BoardRecord; null when not open.
+  FILE* records_[MAX_BOARDS][BOARD_RECORD_KINDS] = {};
+  // A record is made once, with its first bytes (the log at the start).
+  bool tried_[MAX_BOARDS][BOARD_RECORD_KINDS] = {};
   // Why a board's process was killed: kTimedOut or kStopped; kNone if not.
   Ending killed_[MAX_BOARDS] = {};
   int running_ = 0;
@@ -125,10 +130,11 @@ void Runner::Start(int index) {
   BoardState& b = boards_[index];
   b.startS = Now();
   char path[kLogPathSize];
-  LogPath(index, ".log", path);
-  logs_[index] = CreateLogFile(path);
+  LogPath(index, BOARD_RECORD_SUFFIXES[RECORD_LOG], path);
+  records_[index][RECORD_LOG] = CreateLogFile(path);
+  tried_[index][RECORD_LOG] = true;
   char error[CHILD_ERROR_SIZE];
-  if (logs_[index] == nullptr) {
+  if (records_[index][RECORD_LOG] == nullptr) {
     b.ending = Ending::kStartFailed;
     Finish(index, "its log could not be created");
     return;
@@ -155,38 +161,51 @@ void Runner::Stop(int index, Ending why) {
 void Runner::Finish(int index, const char* detail) {
   BoardState& b = boards_[index];
   b.endS = Now();
-  if (logs_[index] != nullptr) std::fclose(logs_[index]);
-  if (eventLogs_[index] != nullptr) std::fclose(eventLogs_[index]);
-  if (errorLogs_[index] != nullptr) std::fclose(errorLogs_[index]);
-  logs_[index] = nullptr;
-  eventLogs_[index] = nullptr;
-  errorLogs_[index] = nullptr;
+  for (int kind = 0; kind < BOARD_RECORD_KINDS; ++kind) {
+    FILE* file = records_[index][kind];
+    if (file == nullptr) continue;
+    records_[index][kind] = nullptr;
+    if (std::fclose(file) != 0) RecordFailed(index, kind, "closing", errno);
+  }
   DecideVerdict(&b, settings_.boardTimeoutS, detail);
   view_->BoardEnded(index, b.endS);
 }
 
-void Runner::AppendLog(int index, const char* suffix, FILE** file, bool* made, const char* data,
-                       int size) {
-  if (!*made) {
+void Runner::AppendRecord(int index, int kind, bool* made, const char* data, int size) {
+  if (!tried_[index][kind]) {
+    tried_[index][kind] = true;
     char path[kLogPathSize];
-    LogPath(index, suffix, path);
-    *file = CreateLogFile(path);
-    *made = *file != nullptr;
+    LogPath(index, BOARD_RECORD_SUFFIXES[kind], path);
+    records_[index][kind] = CreateLogFile(path);
+    *made = records_[index][kind] != nullptr;
+    if (!*made) RecordFailed(index, kind, "creating", errno);
   }
+  FILE* file = records_[index][kind];
+  if (file == nullptr) return;
   // As it arrives: a log must show how far a board got even if we die.
-  if (*file != nullptr) {
-    std::fwrite(data, 1, static_cast<size_t>(size), *file);
-    std::fflush(*file);
+  const size_t bytes = static_cast<size_t>(size);
+  if (std::fwrite(data, 1, bytes, file) != bytes || std::fflush(file) != 0) {
+    RecordFailed(index, kind, "writing", errno);
   }
+}
+
+void Runner::RecordFailed(int index, int kind, const char* what, int error) {
+  BoardState& b = boards_[index];
+  b.logComplete = false;
+  char path[kLogPathSize];
+  LogPath(index, BOARD_RECORD_SUFFIXES[kind], path);
+  std::fprintf(stderr, "tcpflash-many: %s %s failed (%s): the record of %s is incomplete\n", what,
+               path, std::strerror(error), b.name);
+  std::fflush(stderr);
+  FILE* file = records_[index][kind];
+  records_[index][kind] = nullptr;
+  if (file != nullptr) std::fclose(file);
 }
 
 void Runner::OnOutput(int slot, ChildStream stream, const char* data, int size) {
   if (stream == ChildStream::kOutput) {
     // The transcript is only kept: what a board prints must not steer us.
-    if (logs_[slot] != nullptr) {
-      std::fwrite(data, 1, static_cast<size_t>(size), logs_[slot]);
-      std::fflush(logs_[slot]);
-    }
+    AppendRecord(slot, RECORD_LOG, &boards_[slot].logCreated, data, size);
     return;
   }
   BoardSink sink(this, slot);

@@ -44,8 +44,9 @@
 //   FD_ISSET and timeval (its first argument, the highest socket + 1, is
 //   ignored on Windows); setsockopt and getsockopt (SOL_SOCKET: SO_ERROR,
 //   SO_LINGER with linger, SO_SNDBUF); getpeername, getsockname, socklen_t,
-//   sockaddr_in, inet_addr (INADDR_NONE), inet_ntoa, gethostbyname, htons,
-//   ntohs, htonl, INADDR_ANY, AF_INET, SOCK_STREAM.
+//   sockaddr_in, inet_ntoa, gethostbyname, htons, ntohs, htonl, INADDR_ANY,
+//   AF_INET, SOCK_STREAM. Address texts are read by net/ipv4_address.h, not
+//   by the system's parser.
 //
 // Time
 //   void Sleep(unsigned long milliseconds)

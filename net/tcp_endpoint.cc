@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/ipv4_address.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -140,12 +142,12 @@ int TcpEndpoint::Connect() {
     }
   }
   if (!resolved) {
-    const auto target = inet_addr(address);
-    if (target == INADDR_NONE) {
+    uint8_t octets[4];
+    if (ParseIpv4Address(address, octets) != 0) {
       std::printf("s err\n");
       return CONNECT_BAD_ADDRESS;
     }
-    remoteAddr.sin_addr.s_addr = static_cast<uint32_t>(target);
+    std::memcpy(&remoteAddr.sin_addr, octets, 4);
   }
   remoteAddr.sin_family = AF_INET;
   remoteAddr.sin_port = LowPort(port);
@@ -285,10 +287,8 @@ int TcpEndpoint::LocalPort() {
 }
 
 const void* TcpEndpoint::ResolveAddress(const char* name) {
-  static uint32_t resolvedAddress = 0;
-  const auto dotted = inet_addr(name);
-  resolvedAddress = static_cast<uint32_t>(dotted);
-  if (dotted != INADDR_NONE) return &resolvedAddress;
+  static uint8_t resolvedAddress[4] = {};
+  if (ParseIpv4Address(name, resolvedAddress) == 0) return resolvedAddress;
   const HOSTENT* entry = gethostbyname(name);
   return entry != nullptr ? entry->h_addr_list[0] : nullptr;
 }

@@ -43,11 +43,14 @@ class TcpEndpoint {
   int SetTarget(const char* hostName, const char* address, int port);
 
   // Opens a new data socket to the stored target; only the low 16 bits of the
-  // port count. Waits at most connectTimeoutMs for the connection. Returns 0
-  // connected; CONNECT_BAD_ADDRESS the address text is no IPv4 address ("s
-  // err\n"); CONNECT_NO_SOCKET no socket ("s err\n"); CONNECT_FAILED no
-  // connection, refused or not made in time ("connect err\n"), the failed
-  // socket already closed. The data socket is non-blocking: every wait on it
+  // port count. Without a host name (or when it does not resolve) the address
+  // text must be a plain dotted IPv4 address as ParseIpv4Address reads it
+  // (net/ipv4_address.h); any other text is never connected to. Waits at
+  // most connectTimeoutMs for the connection. Returns 0 connected;
+  // CONNECT_BAD_ADDRESS the address text is no such address ("s err\n");
+  // CONNECT_NO_SOCKET no socket ("s err\n"); CONNECT_FAILED no connection,
+  // refused or not made in time ("connect err\n"), the failed socket
+  // already closed. The data socket is non-blocking: every wait on it
   // happens in this class, with a bound.
   int Connect();
 
@@ -103,7 +106,8 @@ class TcpEndpoint {
   // or -1 when it cannot be read.
   int LocalPort();
 
-  // Looks up name as dotted text, then as a host name. Returns a pointer to
+  // Looks up name as a plain dotted address (ParseIpv4Address), then as a
+  // host name. Returns a pointer to
   // its 4-byte IPv4 address in network byte order, valid until the next
   // look-up, or null.
   static const void* ResolveAddress(const char* name);

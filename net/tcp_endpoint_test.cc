@@ -212,6 +212,12 @@ TEST(TcpEndpointTest, ConnectFailures) {
   EXPECT_EQ(endpoint.Connect(), -3);
   ASSERT_EQ(endpoint.SetTarget("", "abcd", 1), 0);
   EXPECT_EQ(endpoint.Connect(), -3);
+  // Forms the system's parser reads as other hosts (127.0.0.8, 127.0.0.1).
+  ASSERT_EQ(endpoint.SetTarget("", "127.0.0.010", 1), 0);
+  EXPECT_EQ(endpoint.Connect(), -3);
+  ASSERT_EQ(endpoint.SetTarget("", "127.1", 1), 0);
+  EXPECT_EQ(endpoint.Connect(), -3);
+  EXPECT_EQ(endpoint.dataSocket, INVALID_SOCKET) << "no socket for a refused address";
 
   const int freePort = UnusedLoopbackPort();
   ASSERT_GT(freePort, 0);
@@ -219,7 +225,7 @@ TEST(TcpEndpointTest, ConnectFailures) {
   EXPECT_EQ(endpoint.Connect(), -1);
   EXPECT_EQ(endpoint.dataSocket, INVALID_SOCKET) << "the failed socket is closed at once";
   EXPECT_EQ(endpoint.Close(), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "s err\ns err\nconnect err\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "s err\ns err\ns err\ns err\nconnect err\n");
 }
 
 // Every attempt that makes no connection ends the same way, whether the peer

@@ -2,6 +2,7 @@
 refused connection, with the exact console output and exit status."""
 
 import os
+import socket
 import unittest
 
 import harness
@@ -60,6 +61,42 @@ class EntryTest(unittest.TestCase):
         self.assertRegex(out, rb"^tcpflash \d+\.\d+\.\d+")
         out, status = run_tool(["--frobnicate", "127.0.0.1", "1"])
         self.assertEqual((out, status), (b"", 1))
+
+    def test_address_and_port_forms_that_name_other_targets_are_refused(self):
+        # The C library reads 127.0.0.010 as 127.0.0.8 and 127.1 as
+        # 127.0.0.1; a port past 65535 kept its low 16 bits, "Pjunk" was P.
+        # Listeners on every target those readings name show that the tool
+        # connects to none of them.
+        listeners = []
+        try:
+            for host in ("127.0.0.1", "127.0.0.8"):
+                s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                listeners.append(s)
+                s.bind((host, listeners[0].getsockname()[1] if listeners[1:] else 0))
+                s.listen(4)
+                s.setblocking(False)
+            port = listeners[0].getsockname()[1]
+            cases = [
+                (["127.0.0.010", port], "Connecting to 127.0.0.010 port %d\r\ns err\ns error!\n"
+                 % port),
+                (["127.1", port], "Connecting to 127.1 port %d\r\ns err\ns error!\n" % port),
+                (["127.0.0.1", port + 65536],
+                 "Invalid port %d: a port is 1 to 65535\n" % (port + 65536)),
+                (["127.0.0.1", "%djunk" % port],
+                 "Invalid port %djunk: a port is 1 to 65535\n" % port),
+                (["127.0.0.1", "0"], "Invalid port 0: a port is 1 to 65535\n"),
+            ]
+            for args, tail in cases:
+                with self.subTest(args=args):
+                    out, status = run_tool(args)
+                    self.assertEqual(out, console_text(BANNER + tail))
+                    self.assertEqual(status, 1)
+            for s in listeners:
+                with self.assertRaises(BlockingIOError, msg="a connection came in"):
+                    s.accept()
+        finally:
+            for s in listeners:
+                s.close()
 
     def test_prompt_asks_again_until_input_ends(self):
         # Words of 4 to 6 characters are asked for again; end of input stops.

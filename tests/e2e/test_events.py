@@ -86,7 +86,8 @@ class EventsTest(unittest.TestCase):
             # (failure, tool args, stdin, sim args or None, image)
             ("usage", ["1" * 21, "6666"], b"", None, b"x"),
             ("no-address", [], b"", None, b"x"),
-            ("no-image", ["127.0.0.1", 0], b"", None, None),
+            # Any valid port: the image is looked for before any connection.
+            ("no-image", ["127.0.0.1", 1], b"", None, None),
             ("connect", ["127.0.0.1", None], b"", None, b"x"),
             ("no-device", ["127.0.0.1", None], b"", ["--mode", "0"], b"x"),
             ("loader-unreachable", ["127.0.0.1", None], b"", ["--no-loader"], b"x"),
@@ -94,6 +95,8 @@ class EventsTest(unittest.TestCase):
             # Larger than the socket buffers hold, so that a send fails.
             ("write", ["127.0.0.1", None], b"", ["--mode", "2", "--quiet", "--reset-at", "data:2"],
              harness.big_image(16 << 20)),
+            # A port that is no port is refused before anything is connected.
+            ("usage", ["127.0.0.1", "6666x"], b"", None, b"x"),
         ]
 
         def run_case(case):

@@ -81,6 +81,14 @@ def native_only(why):
         raise unittest.SkipTest(why)
 
 
+def wait_for_connect(test, sim):
+    """Waits until the simulator logged a connection."""
+    deadline = time.monotonic() + harness.RUN_TIMEOUT_S
+    while "sim: connect" not in sim.log():
+        test.assertLess(time.monotonic(), deadline, "the board never connected")
+        time.sleep(0.05)
+
+
 def by_board(report):
     return {b["board"]: b for b in report["boards"]}
 
@@ -246,7 +254,8 @@ class ManyTest(unittest.TestCase):
                  "cannot read the image folder (missing, unreadable or no regular file)"),
                 (["--verbose", board], "unknown option --verbose"),
                 (["--jobs", "0", board], "--jobs takes a number 1-256, not 0"),
-                (["--boards", "missing.txt"], "cannot read the board file missing.txt"),
+                (["--boards", "missing.txt"], "cannot read the board file missing.txt "
+                 "(missing, unreadable or no regular file)"),
                 (["--boards", "bad.txt"],
                  "bad.txt:2: \"99999\" is no port (1-65535) in \"127.0.0.1:99999\""),
                 ([board, board], "board %s is listed twice" % board),
@@ -270,10 +279,7 @@ class ManyTest(unittest.TestCase):
                 many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
                                   tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
                 try:
-                    deadline = time.monotonic() + harness.RUN_TIMEOUT_S
-                    while "sim: connect" not in tray.sims[0].log():
-                        self.assertLess(time.monotonic(), deadline, "first board never connected")
-                        time.sleep(0.05)
+                    wait_for_connect(self, tray.sims[0])
                     many.send_signal(signal.SIGINT)
                     status = many.wait(timeout=MANY_TIMEOUT_S)
                 finally:
@@ -292,6 +298,138 @@ class ManyTest(unittest.TestCase):
                 self.assertEqual((entry["verdict"], entry["exit_status"], entry["log"]),
                                  ("not started: the run was stopped first", None, None))
                 self.assertNotIn("sim: connect", tray.sims[i].log())
+
+    def test_hangup_lets_running_boards_finish_and_still_reports(self):
+        # The operator's terminal closes: SIGHUP, as a first Ctrl-C.
+        native_only("signals are sent natively")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()] * 3, extra=("--delay", "100"))
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
+                                  tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
+                try:
+                    wait_for_connect(self, tray.sims[0])
+                    many.send_signal(signal.SIGHUP)
+                    status = many.wait(timeout=MANY_TIMEOUT_S)
+                finally:
+                    if many.poll() is None:
+                        many.kill()
+                        many.wait()
+                out.seek(0)
+                self.assertIn(b"3 boards: 1 flashed, 0 failed, 2 not started\n", out.read())
+            self.assertEqual(status, 1)
+            report = tray.report()
+            self.assertTrue(report["interrupted"])
+            self.assertEqual((report["flashed"], report["not_started"]), (1, 2))
+            self.check_flashed(tray, 0, report)
+            for i in (1, 2):
+                self.assertNotIn("sim: connect", tray.sims[i].log())
+
+    def test_closed_standard_streams_stay_out_of_the_records(self):
+        # Started with standard output closed (and once with all three), the
+        # first file opened would take its descriptor.
+        native_only("descriptors are closed natively")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [(), ()])
+            for i, closed in enumerate([(1,), (0, 1, 2)]):
+                with self.subTest(closed=closed):
+                    many = start_many(["--image", IMAGE_NAME, "--log-dir", "logs-%d" % i,
+                                       tray.boards()[i]], cwd=tray.dir,
+                                      preexec_fn=lambda fds=closed: [os.close(fd) for fd in fds])
+                    self.assertEqual(many.wait(timeout=MANY_TIMEOUT_S), 0)
+                    with open(tray.path("logs-%d" % i, "report.json"), "rb") as f:
+                        raw = f.read()
+                    self.assertNotIn(b"tcpflash-many:", raw)
+                    self.check_flashed(tray, i, json.loads(raw.decode("utf-8")),
+                                       folder="logs-%d" % i)
+
+    def test_report_is_replaced_whole(self):
+        # A reader polling the report's path finds the old report or the new
+        # one, never a part: the report is written beside it and renamed.
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()] * 2, extra=("--delay", "50"))
+            with open(tray.path("r.json"), "wb") as f:
+                f.write(b'{"old": true}\n')
+            seen, bad, stop = set(), [], threading.Event()
+
+            def poll():
+                while not stop.is_set():
+                    with open(tray.path("r.json"), "rb") as f:
+                        raw = f.read()
+                    try:
+                        seen.add("old" if "old" in json.loads(raw.decode("utf-8")) else "new")
+                    except ValueError:
+                        bad.append(raw)
+                    time.sleep(0.001)
+
+            reader = threading.Thread(target=poll, daemon=True)
+            reader.start()
+            try:
+                out, err, status = run_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir",
+                                             "logs", "--report", "r.json"] + tray.boards(),
+                                            cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            finally:
+                stop.set()
+                reader.join()
+            self.assertEqual(status, 0, out + err)
+            self.assertEqual(bad[:1], [])
+            self.assertIn("old", seen)
+            self.assertEqual(tray.report("r.json")["flashed"], 2)
+            self.assertFalse(os.path.exists(tray.path("r.json.partial")))
+
+    def test_full_file_system_for_the_logs(self):
+        # A log that lost bytes is no record: the board is flashed, the run
+        # is not a success.
+        native_only("a tmpfs is mounted natively")
+        if os.geteuid() != 0:
+            self.skipTest("mounting a tmpfs needs root")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()])
+            mount = tray.path("small")
+            os.mkdir(mount)
+            if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tcpflash-test", mount],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode:
+                self.skipTest("no tmpfs could be mounted here")
+            try:
+                os.mkdir(os.path.join(mount, "logs"))
+                with open(os.path.join(mount, "filler"), "wb", buffering=0) as f:
+                    with self.assertRaises(OSError):
+                        while True:
+                            f.write(b"\0" * 4096)
+                out, err, status = run_many(["--image", IMAGE_NAME, "--log-dir", "small/logs",
+                                             "--report", "r.json"] + tray.boards(), cwd=tray.dir,
+                                            timeout=MANY_TIMEOUT_S)
+            finally:
+                subprocess.run(["umount", mount])
+            self.assertEqual(status, 1, out + err)
+            board = tray.boards()[0]
+            # Every record of the board: its console log and its event lines.
+            for suffix in (".log", ".events.jsonl"):
+                record = "small/logs/127.0.0.1_%d%s" % (tray.sims[0].port, suffix)
+                self.assertIn(b"tcpflash-many: writing %s failed" % record.encode(), err)
+            self.assertIn(b"%s: its records in small/logs are incomplete" % board.encode(), out)
+            report = tray.report("r.json")
+            entry = by_board(report)[board]
+            self.assertEqual((entry["flashed"], entry["exit_status"], entry["log_complete"]),
+                             (True, 0, False))
+            self.assertEqual((report["flashed"], report["exit_status"]), (1, 1))
+            self.assertTrue(tray.received_image(0) == IMAGE)
+
+    def test_paths_of_any_bytes_make_valid_json(self):
+        # Bytes that are no UTF-8 in the image's and the log folder's names.
+        native_only("file names of raw bytes are a native affair")
+        with contextlib.ExitStack() as stack:
+            tray = Tray(stack, [()])
+            image = os.fsdecode(b"lat\xe9.bin")
+            logs = os.fsdecode(b"logs-\xff")
+            os.rename(tray.path(IMAGE_NAME), tray.path(image))
+            out, err, status = run_many(["--image", image, "--log-dir", logs] + tray.boards(),
+                                        cwd=tray.dir, timeout=MANY_TIMEOUT_S)
+            self.assertEqual(status, 0, out + err)
+            report = tray.report(os.path.join(logs, "report.json"))
+            self.assertEqual((report["image"]["name"], report["log_dir"]),
+                             ("lat\u00e9.bin", "logs-\u00ff"))
+            self.assertTrue(by_board(report)[tray.boards()[0]]["flashed"])
 
     def test_board_timeout_stops_a_hanging_board(self):
         # Also under Wine: a board's tcpflash.exe is ended by TerminateProcess.
