@@ -1,34 +1,116 @@
-# Installation and packages. `cmake --install` puts the programs and the
-# documents in place; CPack makes a Debian package and a .tar.gz from a Linux
-# build and a .zip of the (statically linked) executables from the Windows
-# build. scripts/package.sh builds all three into dist/.
+# Installation and packages. `cmake --install` puts the programs, their
+# manual pages, their bash completion and the documents in place; CPack makes
+# a Debian package and a .tar.gz from a Linux build and a .zip of the
+# (statically linked) executables from the Windows build.
+# scripts/package.sh builds all three into dist/.
 include(GNUInstallDirs)
 
-# The programs every package carries, one per line.
+# The programs every package carries, one per line; each has its manual page
+# doc/<program>.1 and its bash completion completion/<program>.
 set(TCPFLASH_INSTALLED_PROGRAMS
   tcpflash
   tcpflash-sim
   tcpflash-many)
 
+set(TCPFLASH_CONTACT "tcpflash maintainers <tcpflash@example.org>")
+
 if(WIN32)
   # The .zip is unpacked anywhere and run from there: all side by side.
-  set(TCPFLASH_PROGRAM_DIR .)
-  set(TCPFLASH_DOC_DIR .)
+  install(TARGETS ${TCPFLASH_INSTALLED_PROGRAMS} RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+  # Its users have no man: the pages as plain text, where the build machine
+  # can render them.
+  find_program(TCPFLASH_MAN_RENDERER NAMES mandoc groff)
+  if(TCPFLASH_MAN_RENDERER)
+    set(man_outputs "")
+    foreach(program ${TCPFLASH_INSTALLED_PROGRAMS})
+      set(page ${PROJECT_SOURCE_DIR}/doc/${program}.1)
+      set(text ${CMAKE_BINARY_DIR}/doc/${program}.txt)
+      add_custom_command(OUTPUT ${text}
+        COMMAND ${CMAKE_COMMAND} -DMODE=text -DRENDERER=${TCPFLASH_MAN_RENDERER}
+                -DINPUT=${page} -DOUTPUT=${text} -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+        DEPENDS ${page} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+        COMMENT "Rendering ${program}.1 as text" VERBATIM)
+      list(APPEND man_outputs ${text})
+    endforeach()
+    add_custom_target(tcpflash_man_pages ALL DEPENDS ${man_outputs})
+    install(FILES ${man_outputs} DESTINATION .)
+  else()
+    message(STATUS "Neither mandoc nor groff: the .zip carries no manual pages")
+  endif()
 else()
-  set(TCPFLASH_PROGRAM_DIR ${CMAKE_INSTALL_BINDIR})
-  set(TCPFLASH_DOC_DIR ${CMAKE_INSTALL_DOCDIR})
+  install(TARGETS ${TCPFLASH_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The license is in copyright, Debian's place for it.
+  install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # Manual pages and the changelog, compressed as Debian wants them.
+  find_program(TCPFLASH_GZIP gzip REQUIRED)
+  set(man_outputs "")
+  foreach(program ${TCPFLASH_INSTALLED_PROGRAMS})
+    set(page ${PROJECT_SOURCE_DIR}/doc/${program}.1)
+    set(gz ${CMAKE_BINARY_DIR}/doc/${program}.1.gz)
+    add_custom_command(OUTPUT ${gz}
+      COMMAND ${CMAKE_COMMAND} -DMODE=gzip -DGZIP=${TCPFLASH_GZIP}
+              -DINPUT=${page} -DOUTPUT=${gz} -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+      DEPENDS ${page} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+      COMMENT "Compressing ${program}.1" VERBATIM)
+    list(APPEND man_outputs ${gz})
+    install(FILES completion/${program}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  endforeach()
+  set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/CHANGELOG.md -DOUTPUT=${changelog}
+            -DGZIP=${TCPFLASH_GZIP} -DPACKAGE=${PROJECT_NAME} -DMAINTAINER=${TCPFLASH_CONTACT}
+            -P ${PROJECT_SOURCE_DIR}/cmake/debian_changelog.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/cmake/debian_changelog.cmake
+    COMMENT "Making changelog.gz from CHANGELOG.md" VERBATIM)
+  add_custom_target(tcpflash_man_pages ALL DEPENDS ${man_outputs} ${changelog})
+  install(FILES ${man_outputs} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # Debian's machine-readable copyright file, made from LICENSE: its
+  # copyright line and, as the Expat (MIT) license's text, the paragraphs
+  # after it.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+  if(NOT license MATCHES "Copyright \\(c\\) ([^\n]+)\n(.*)$")
+    message(FATAL_ERROR "LICENSE: no line 'Copyright (c) YEAR HOLDER'")
+  endif()
+  set(copyright_holder "${CMAKE_MATCH_1}")
+  string(STRIP "${CMAKE_MATCH_2}" license_text)
+  string(REGEX REPLACE "\n[ \t]*\n" "\n.\n" license_text "${license_text}")
+  string(REPLACE "\n" "\n " license_text "${license_text}")
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/doc/copyright @ONLY CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: @PROJECT_NAME@
+Upstream-Contact: @TCPFLASH_CONTACT@
+
+Files: *
+Copyright: @copyright_holder@
+License: Expat
+
+License: Expat
+ @license_text@
+")
+  install(FILES ${CMAKE_BINARY_DIR}/doc/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
-install(TARGETS ${TCPFLASH_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${TCPFLASH_PROGRAM_DIR})
-install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${TCPFLASH_DOC_DIR})
 
 set(CPACK_PACKAGE_NAME tcpflash)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The tcpflash authors")
-set(CPACK_PACKAGE_CONTACT "tcpflash maintainers <tcpflash@example.org>")
+set(CPACK_PACKAGE_CONTACT ${TCPFLASH_CONTACT})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "flashes a firmware image into an ARM7/ARM9 board over TCP/IP")
-set(CPACK_PACKAGE_DESCRIPTION
-    "tcpflash switches a board's application firmware to its update loader,\nstreams the image, has it flashed and resets the board. tcpflash-sim plays\nsuch a board on a local port.")
+# Lines of at most 80 columns, as Debian's tools show them.
+set(CPACK_PACKAGE_DESCRIPTION [[
+tcpflash switches a board's application firmware to its update loader,
+streams a firmware image, has it flashed, resets the board and, when asked,
+checks that the board starts the new firmware.
+tcpflash-many flashes one image into many boards side by side, as on a
+production line, with a log of each board and a JSON report.
+tcpflash-sim plays such a board on a local port, with the faults and the
+pauses of real boards, to rehearse without one.]])
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)

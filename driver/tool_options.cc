@@ -5,11 +5,11 @@
 
 #include "protocol/wire_format.h"
 
+// TCPFLASH_REVISION: written at every build (cmake/revision.cmake).
+#include "tcpflash_revision.h"
+
 #ifndef TCPFLASH_VERSION
 #define TCPFLASH_VERSION "unknown"
-#endif
-#ifndef TCPFLASH_REVISION
-#define TCPFLASH_REVISION ""
 #endif
 
 namespace {
@@ -213,14 +213,6 @@ void PrintToolUsage(FILE* out) {
       out);
 }
 
-const char* ToolVersionText() {
-  static char text[96];
-  if (text[0] == '\0') {
-    const char* revision = TCPFLASH_REVISION;
-    std::snprintf(text, sizeof text, "%s%s%s%s", TCPFLASH_VERSION, revision[0] != '\0' ? " (" : "",
-                  revision, revision[0] != '\0' ? ")" : "");
-  }
-  return text;
-}
+const char* ToolVersionText() { return TCPFLASH_VERSION " (" TCPFLASH_REVISION ")"; }
 
 void PrintToolVersion(FILE* out) { std::fprintf(out, "tcpflash %s\n", ToolVersionText()); }

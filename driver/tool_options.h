@@ -57,8 +57,8 @@ int ParseToolOptions(int argc, char** argv, ToolOptions* options);
 // Prints the usage text (options, exit statuses, the image file) to out.
 void PrintToolUsage(FILE* out);
 
-// The program's version and, when the build knew it, the source revision:
-// "0.8.0 (1a2b3c4)".
+// The program's version and the source revision it was built from:
+// "0.8.0 (1a2b3c4)", "0.8.0 (revision unknown)" when the build had none.
 const char* ToolVersionText();
 
 // Prints "tcpflash <ToolVersionText()>" to out.

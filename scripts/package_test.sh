@@ -4,6 +4,9 @@
 # listed against what it must carry, and its programs flash an image into the
 # simulator on 127.0.0.1 (the Debian package's pair natively, the Windows
 # zip's tcpflash.exe under Wine against the Debian package's simulator).
+# The Debian package must pass lintian without an error or a warning, and its
+# manual pages and bash completion must match its programs' --help
+# (tests/docs/test_docs.py).
 #
 #   scripts/package_test.sh [DIST]    DIST defaults to dist/
 #
@@ -17,9 +20,12 @@ DIST=${1:-dist}
 WINDOWS_BUILD=build/windows
 
 VERSION=$(sed -n 's/^project(tcpflash VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-# The programs every package carries; the documents beside them.
+# The programs every package carries; the documents beside them: on Linux
+# the license in Debian's copyright file and the changelog also as Debian's
+# changelog.gz, on Windows the manual pages as text.
 PROGRAMS=(tcpflash tcpflash-sim tcpflash-many)
-DOCS=(README.md LICENSE CHANGELOG.md)
+DOCS_LINUX=(README.md CHANGELOG.md copyright changelog.gz)
+DOCS_WINDOWS=(README.md LICENSE CHANGELOG.md "${PROGRAMS[@]/%/.txt}")
 # One update from application mode: switch, reconnect, transfer, image checked.
 E2E_CASE=test_complete_run_from_application_mode
 
@@ -48,11 +54,36 @@ echo "== $deb"
 check "control: package tcpflash, version $VERSION" \
   test "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = \
   "Package: tcpflash Version: $VERSION "
-expected=$(printf './usr/bin/%s\n' "${PROGRAMS[@]}"; printf './usr/share/doc/tcpflash/%s\n' "${DOCS[@]}")
-check "files: ${PROGRAMS[*]} in /usr/bin, the documents in /usr/share/doc/tcpflash" \
-  same_list "$expected" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}')"
+# The files below /usr (or the .tar.gz's top folder) that every Linux
+# package holds.
+linux_files() {
+  printf "$1/bin/%s\n" "${PROGRAMS[@]}"
+  printf "$1/share/man/man1/%s.1.gz\n" "${PROGRAMS[@]}"
+  printf "$1/share/bash-completion/completions/%s\n" "${PROGRAMS[@]}"
+  printf "$1/share/doc/tcpflash/%s\n" "${DOCS_LINUX[@]}"
+}
+check "files: the programs, their manual pages and bash completion, the documents" \
+  same_list "$(linux_files ./usr)" "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $NF}')"
+names_every_program() {  # names_every_program TEXT: each program named as a word of its own
+  local p
+  for p in "${PROGRAMS[@]}"; do
+    grep -qE "(^|[^-[:alnum:]])$p([^-[:alnum:]]|\$)" <<<"$1" || { echo "      no $p"; return 1; }
+  done
+}
+check "the description names ${PROGRAMS[*]}" \
+  names_every_program "$(dpkg-deb -f "$deb" Description)"
+# Errors and warnings fail; info tags are not shown (lintian -I lists them).
+check "lintian: no error, no warning" \
+  lintian --fail-on error,warning "$deb"
 dpkg-deb -x "$deb" "$work/deb"
 bin=$work/deb/usr/bin
+check "manual pages lint-clean, describing every option of --help; bash completion" \
+  python3 tests/docs/test_docs.py --strict --tool "$bin/tcpflash" --many "$bin/tcpflash-many" \
+  --sim "$bin/tcpflash-sim" --man "$work/deb/usr/share/man/man1" \
+  --completion "$work/deb/usr/share/bash-completion/completions"
+check "changelog.gz reads as a Debian changelog of version $VERSION" \
+  test "$(dpkg-parsechangelog -l "$work/deb/usr/share/doc/tcpflash/changelog.gz" -S Version)" \
+  = "$VERSION"
 check "tcpflash --version says $VERSION" \
   grep -q "^tcpflash $VERSION" <("$bin/tcpflash" --version)
 check "unpacked tcpflash flashes the unpacked tcpflash-sim" \
@@ -63,22 +94,36 @@ check "unpacked tcpflash flashes the unpacked tcpflash-sim" \
 tgz=$(one_file "tcpflash-${VERSION}-linux-*.tar.gz") || exit 1
 echo "== $tgz"
 top=$(basename "$tgz" .tar.gz)
-expected=$(printf "$top/bin/%s\n" "${PROGRAMS[@]}"; printf "$top/share/doc/tcpflash/%s\n" "${DOCS[@]}")
 check "files: the same under $top/" \
-  same_list "$expected" "$(tar -tzf "$tgz" | grep -v '/$')"
+  same_list "$(linux_files "$top")" "$(tar -tzf "$tgz" | grep -v '/$')"
 mkdir "$work/tgz" && tar -xzf "$tgz" -C "$work/tgz"
-for p in "${PROGRAMS[@]}"; do
-  check "$p is the Debian package's" cmp "$work/tgz/$top/bin/$p" "$bin/$p"
-done
+same_as_deb() {  # every file of the .tar.gz is byte for byte the Debian package's
+  local f differ=0
+  while read -r f; do
+    cmp "$work/tgz/$f" "$work/deb/usr/${f#"$top"/}" || differ=1
+  done < <(linux_files "$top")
+  return $differ
+}
+check "every file is the Debian package's, byte for byte" same_as_deb
 
 # ---------------------------------------------------------------- Windows
 zip=$(one_file "tcpflash-${VERSION}-windows-*.zip") || exit 1
 echo "== $zip"
 top=$(basename "$zip" .zip)
-expected=$(printf "$top/%s.exe\n" "${PROGRAMS[@]}"; printf "$top/%s\n" "${DOCS[@]}")
+expected=$(printf "$top/%s.exe\n" "${PROGRAMS[@]}"; printf "$top/%s\n" "${DOCS_WINDOWS[@]}")
 listed=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
-check "files: the executables and the documents under $top/" same_list "$expected" "$listed"
+check "files: the executables, the documents and the manual pages as text under $top/" \
+  same_list "$expected" "$listed"
 python3 -m zipfile -e "$zip" "$work/zip"
+# A page as text: its title line first, Windows line ends, no overstrikes.
+text_page() {
+  local page=$work/zip/$top/$1.txt
+  head -n 1 "$page" | grep -q "^${1^^}(1) .*"$'\r''$' && ! grep -q $'\b' "$page" &&
+    grep -q $'^OPTIONS\r$' "$page"
+}
+for p in "${PROGRAMS[@]}"; do
+  check "$p.txt is $p(1) as plain text" text_page "$p"
+done
 exe=$work/zip/$top/tcpflash.exe
 # Static: the executables need Windows' own DLLs only, nothing of the MinGW
 # runtime (libstdc++-6.dll, libgcc_s_seh-1.dll, libwinpthread-1.dll).

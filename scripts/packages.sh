@@ -8,14 +8,16 @@
 # The one list per purpose; the scripts name no package themselves.
 # native build and its tests (scripts/test.sh native), the demo
 PKGS_NATIVE=(cmake ninja-build g++ googletest libgtest-dev python3)
-# Windows cross build (scripts/package.sh windows)
-PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest python3)
+# Windows cross build (scripts/package.sh windows); mandoc renders the manual
+# pages as text for the .zip
+PKGS_WINDOWS=(cmake ninja-build g++-mingw-w64-x86-64-posix googletest python3 mandoc)
 # running the Windows build: its tests, the .zip's tcpflash.exe
 PKGS_WINE=(wine64)
 # sanitizer build and its tests
 PKGS_SANITIZE=(cmake ninja-build g++ googletest libgtest-dev python3)
-# the Debian package and its dependencies, on top of the native build
-PKGS_PACKAGE=(dpkg-dev file)
+# the Debian package and its dependencies, on top of the native build; its
+# checks: lintian, and mandoc for the manual pages
+PKGS_PACKAGE=(dpkg-dev file lintian mandoc)
 # clang-tidy over the sources, with the native build's compilation database
 PKGS_TIDY=(clang-tidy)
 # libFuzzer runs of the harnesses

@@ -1,0 +1,156 @@
+# Makes the Debian package's changelog.gz from CHANGELOG.md: one entry per
+# release heading ("## 0.8.0 (2026-12-11)"), its paragraphs and list items as
+# the entry's items, wrapped to 78 columns, Markdown code marks removed; then
+# gzip -9n (the same bytes at every build). A heading without a date is an
+# UNRELEASED entry dated now (or at SOURCE_DATE_EPOCH).
+#
+#   cmake -DINPUT=CHANGELOG.md -DOUTPUT=changelog.gz -DGZIP=PATH
+#         -DPACKAGE=NAME -DMAINTAINER="NAME <ADDRESS>" -P cmake/debian_changelog.cmake
+#
+# Text is handled as strings, never as CMake lists, so that a ';' or a '['
+# in the changelog arrives as written.
+cmake_minimum_required(VERSION 3.20)
+
+set(kWidth 78)
+set(kMonths Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+set(kWeekdays Sat Sun Mon Tue Wed Thu Fri)
+
+# Appends text to the variable named out as lines of at most kWidth columns
+# (longer words stand alone): the first behind first, the others behind
+# indent.
+function(wrap out text first indent)
+  set(result "")
+  set(line "${first}")
+  set(line_has_word FALSE)
+  set(rest "${text}")
+  while(NOT rest STREQUAL "")
+    string(FIND "${rest}" " " space)
+    if(space EQUAL -1)
+      set(word "${rest}")
+      set(rest "")
+    else()
+      string(SUBSTRING "${rest}" 0 ${space} word)
+      math(EXPR after "${space} + 1")
+      string(SUBSTRING "${rest}" ${after} -1 rest)
+    endif()
+    if(word STREQUAL "")
+      continue()
+    endif()
+    string(LENGTH "${line} ${word}" length)
+    if(NOT line_has_word)
+      string(APPEND line "${word}")
+    elseif(length GREATER kWidth)
+      string(APPEND result "${line}\n")
+      set(line "${indent}${word}")
+    else()
+      string(APPEND line " ${word}")
+    endif()
+    set(line_has_word TRUE)
+  endwhile()
+  set(${out} "${${out}}${result}${line}\n" PARENT_SCOPE)
+endfunction()
+
+# The changelog's date form of a day: "Fri, 11 Dec 2026 12:00:00 +0000".
+# The weekday by Zeller's congruence (0 is Saturday).
+function(debian_date out year month day)
+  math(EXPR m "${month}")
+  math(EXPR y "${year}")
+  if(m LESS 3)
+    math(EXPR m "${m} + 12")
+    math(EXPR y "${y} - 1")
+  endif()
+  math(EXPR weekday "(${day} + (13 * (${m} + 1)) / 5 + ${y} + ${y} / 4 - ${y} / 100 + ${y} / 400) % 7")
+  list(GET kWeekdays ${weekday} weekday_name)
+  math(EXPR month_index "${month} - 1")
+  list(GET kMonths ${month_index} month_name)
+  set(${out} "${weekday_name}, ${day} ${month_name} ${year} 12:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
+set(entries "")
+set(entry_open FALSE)
+set(item "")       # the item being gathered: a paragraph or a list item
+set(item_first "")
+set(item_indent "")
+
+# Ends the item being gathered, appending it to the entry.
+macro(end_item)
+  if(NOT item STREQUAL "")
+    string(REPLACE "`" "" item "${item}")
+    wrap(entries "${item}" "${item_first}" "${item_indent}")
+    set(item "")
+  endif()
+endmacro()
+
+macro(end_entry)
+  end_item()
+  if(entry_open)
+    string(APPEND entries "\n -- ${MAINTAINER}  ${date}\n")
+    set(entry_open FALSE)
+  endif()
+endmacro()
+
+file(READ ${INPUT} text)
+string(APPEND text "\n")
+while(NOT text STREQUAL "")
+  string(FIND "${text}" "\n" newline)
+  string(SUBSTRING "${text}" 0 ${newline} line)
+  math(EXPR after "${newline} + 1")
+  string(SUBSTRING "${text}" ${after} -1 text)
+  string(REGEX REPLACE "[ \t\r]+$" "" line "${line}")
+
+  if(line MATCHES "^## +([^ ]+)( +\\(([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])\\))?$")
+    end_entry()
+    set(version "${CMAKE_MATCH_1}")
+    if(CMAKE_MATCH_2)
+      debian_date(date ${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5})
+      set(distribution unstable)
+    else()
+      string(TIMESTAMP date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+      set(distribution UNRELEASED)
+    endif()
+    if(NOT entries STREQUAL "")
+      string(APPEND entries "\n")
+    endif()
+    string(APPEND entries "${PACKAGE} (${version}) ${distribution}; urgency=medium\n\n")
+    set(entry_open TRUE)
+  elseif(line MATCHES "^#")
+    end_entry()  # a title, or a heading of another kind: not in the entry
+  elseif(NOT entry_open)
+    # text above the first release
+  elseif(line STREQUAL "")
+    end_item()
+  elseif(line MATCHES "^[-*] +(.*)$")
+    end_item()
+    set(item "${CMAKE_MATCH_1}")
+    set(item_first "  * ")
+    set(item_indent "    ")
+  elseif(line MATCHES "^ +[-*] +(.*)$")
+    end_item()
+    set(item "${CMAKE_MATCH_1}")
+    set(item_first "    - ")
+    set(item_indent "      ")
+  elseif(item STREQUAL "")
+    string(STRIP "${line}" item)
+    set(item_first "  * ")
+    set(item_indent "    ")
+  else()
+    string(STRIP "${line}" line)
+    string(APPEND item " ${line}")
+  endif()
+endwhile()
+end_entry()
+if(entries STREQUAL "")
+  message(FATAL_ERROR "${INPUT}: no release heading (## VERSION (YYYY-MM-DD))")
+endif()
+
+# The plain text stays beside the .gz, for a look at it.
+string(REGEX REPLACE "\\.gz$" "" plain ${OUTPUT})
+if(plain STREQUAL OUTPUT)
+  set(plain ${OUTPUT}.txt)
+endif()
+file(WRITE ${plain} "${entries}")
+execute_process(COMMAND ${GZIP} -9n -c ${plain} OUTPUT_FILE ${OUTPUT}.tmp RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "gzip of ${plain} failed: ${status}")
+endif()
+file(RENAME ${OUTPUT}.tmp ${OUTPUT})
