@@ -177,15 +177,12 @@ int main(int argc, char** argv) {
   settings.logDir = logDir;
   settings.jobs = options.jobs > 0 && options.jobs < gBoards.count ? options.jobs : gBoards.count;
   settings.boardTimeoutS = options.boardTimeoutS;
-  settings.verify = options.verify || options.expectVersion != nullptr;
-  settings.bootTimeoutS = options.bootTimeoutS;
-  settings.expectVersion = options.expectVersion;
-  settings.skipCurrent = options.skipCurrent;
-  settings.readyTimeoutS = options.readyTimeoutS;
+  settings.proof = options.proof;
+  settings.proof.verify = options.proof.verify || options.proof.expectVersion != nullptr;
   settings.info = options.info;
   facts.jobs = settings.jobs;
   facts.boardTimeoutS = settings.boardTimeoutS;
-  facts.verify = settings.verify;
+  facts.verify = settings.proof.verify;
 
   InstallStopHandler();
   int columns = 80;

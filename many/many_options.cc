@@ -57,8 +57,8 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
   const struct {
     const char* name;
     bool* flag;
-  } kFlags[] = {{"--verify", &options->verify},
-                {"--skip-current", &options->skipCurrent},
+  } kFlags[] = {{"--verify", &options->proof.verify},
+                {"--skip-current", &options->proof.skipCurrent},
                 {"--info", &options->info}};
 
   bool optionsEnded = false;
@@ -112,8 +112,8 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
     const char* text;
     int* seconds;
   } kTimeouts[] = {{"--board-timeout", timeout, &options->boardTimeoutS},
-                   {"--boot-timeout", bootTimeout, &options->bootTimeoutS},
-                   {"--ready-timeout", readyTimeout, &options->readyTimeoutS}};
+                   {"--boot-timeout", bootTimeout, &options->proof.bootTimeoutS},
+                   {"--ready-timeout", readyTimeout, &options->proof.readyTimeoutS}};
   for (const auto& t : kTimeouts) {
     if (t.text == nullptr) continue;
     *t.seconds = ParseCount(t.text, 1, MAX_TIMEOUT_S);
@@ -127,18 +127,18 @@ int ParseManyOptions(int argc, char** argv, ManyOptions* options, FILE* err) {
   if (expectVersion != nullptr && std::strlen(expectVersion) > APP_VERSION_CHARS) {
     return Refuse(err, "--expect-version takes at most 5 characters, not", expectVersion);
   }
-  options->expectVersion = expectVersion;
-  if (options->skipCurrent && expectVersion == nullptr) {
+  options->proof.expectVersion = expectVersion;
+  if (options->proof.skipCurrent && expectVersion == nullptr) {
     return Refuse(err, "--skip-current needs", "--expect-version");
   }
   if (options->info) {
-    const char* update = image != nullptr           ? "--image"
-                         : options->verify          ? "--verify"
-                         : expectVersion != nullptr ? "--expect-version"
-                         : options->skipCurrent     ? "--skip-current"
-                         : bootTimeout != nullptr   ? "--boot-timeout"
-                         : readyTimeout != nullptr  ? "--ready-timeout"
-                                                    : nullptr;
+    const char* update = image != nullptr             ? "--image"
+                         : options->proof.verify      ? "--verify"
+                         : expectVersion != nullptr   ? "--expect-version"
+                         : options->proof.skipCurrent ? "--skip-current"
+                         : bootTimeout != nullptr     ? "--boot-timeout"
+                         : readyTimeout != nullptr    ? "--ready-timeout"
+                                                      : nullptr;
     if (update != nullptr) return Refuse(err, "--info changes nothing and takes no", update);
   }
   return 0;

@@ -13,6 +13,15 @@ constexpr int MANY_EXIT_USAGE = 2;
 // each tcpflash, which takes no more.
 constexpr int MAX_TIMEOUT_S = TIME_OPTION_MAX_S;
 
+// The options handed to each tcpflash as they are; 0 and null: not given.
+struct ProofOptions {
+  bool verify = false;
+  int bootTimeoutS = 0;
+  const char* expectVersion = nullptr;
+  bool skipCurrent = false;
+  int readyTimeoutS = 0;
+};
+
 struct ManyOptions {
   const char* imagePath = "image.uncompressed";
   int jobs = 0;  // 0: every board at once
@@ -22,12 +31,7 @@ struct ManyOptions {
   // None unless given: tcpflash bounds each of its waits itself, and a large
   // image over a slow link may rightly take longer than any fixed figure.
   int boardTimeoutS = 0;
-  // Handed to each tcpflash as they are; 0 and null: not given.
-  bool verify = false;
-  int bootTimeoutS = 0;
-  const char* expectVersion = nullptr;
-  bool skipCurrent = false;
-  int readyTimeoutS = 0;
+  ProofOptions proof;
   // Ask each board what it runs (tcpflash --info) instead of flashing it.
   bool info = false;
   bool help = false;

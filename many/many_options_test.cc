@@ -35,9 +35,9 @@ Parsed Parse(std::vector<std::string> args) {
   p.logDir = Text(p.options.logDir);
   p.report = Text(p.options.reportPath);
   p.boardsFile = Text(p.options.boardsFile);
-  p.expectVersion = Text(p.options.expectVersion);
+  p.expectVersion = Text(p.options.proof.expectVersion);
   p.options.imagePath = p.options.logDir = p.options.reportPath = p.options.boardsFile = nullptr;
-  p.options.expectVersion = nullptr;
+  p.options.proof.expectVersion = nullptr;
   for (const char*& board : p.options.boards) board = nullptr;
   return p;
 }
@@ -61,10 +61,10 @@ TEST(ManyOptionsTest, OptionsOfTheProof) {
   Parsed p = Parse({"--verify", "17", "--boot-timeout", "5", "--expect-version", "V 2.0",
                     "--skip-current", "--ready-timeout", "900"});
   ASSERT_EQ(p.result, 0) << p.complaint;
-  EXPECT_TRUE(p.options.verify && p.options.skipCurrent);
+  EXPECT_TRUE(p.options.proof.verify && p.options.proof.skipCurrent);
   EXPECT_FALSE(p.options.info);
-  EXPECT_EQ(p.options.bootTimeoutS, 5);
-  EXPECT_EQ(p.options.readyTimeoutS, 900);
+  EXPECT_EQ(p.options.proof.bootTimeoutS, 5);
+  EXPECT_EQ(p.options.proof.readyTimeoutS, 900);
   EXPECT_EQ(p.expectVersion, "V 2.0");
   p = Parse({"--info", "17", "--jobs", "3", "--board-timeout", "30"});
   ASSERT_EQ(p.result, 0) << p.complaint;
@@ -81,10 +81,10 @@ TEST(ManyOptionsTest, Defaults) {
   EXPECT_EQ(p.report, "(none)");
   EXPECT_EQ(p.boardsFile, "(none)");
   EXPECT_EQ(p.options.boardTimeoutS, 0) << "no board time-out unless given";
-  EXPECT_FALSE(p.options.verify || p.options.skipCurrent || p.options.info);
+  EXPECT_FALSE(p.options.proof.verify || p.options.proof.skipCurrent || p.options.info);
   EXPECT_EQ(p.expectVersion, "(none)");
-  EXPECT_EQ(p.options.bootTimeoutS, 0);
-  EXPECT_EQ(p.options.readyTimeoutS, 0);
+  EXPECT_EQ(p.options.proof.bootTimeoutS, 0);
+  EXPECT_EQ(p.options.proof.readyTimeoutS, 0);
   EXPECT_FALSE(p.options.help);
   EXPECT_TRUE(Parse({"--help"}).options.help);
   EXPECT_TRUE(Parse({"-h"}).options.help);

@@ -100,19 +100,19 @@ void Runner::ToolArguments(const Board& board, char (*numbers)[16], const char**
     // The bytes hashed for the report, or a failed board.
     argv[n++] = "--expect-sha256";
     argv[n++] = settings_.imageSha256;
-    if (settings_.verify) argv[n++] = "--verify";
-    if (settings_.expectVersion != nullptr) {
+    if (settings_.proof.verify) argv[n++] = "--verify";
+    if (settings_.proof.expectVersion != nullptr) {
       argv[n++] = "--expect-version";
-      argv[n++] = settings_.expectVersion;
+      argv[n++] = settings_.proof.expectVersion;
     }
-    if (settings_.skipCurrent) argv[n++] = "--skip-current";
-    if (settings_.bootTimeoutS > 0) {
-      std::snprintf(numbers[1], sizeof numbers[1], "%d", settings_.bootTimeoutS);
+    if (settings_.proof.skipCurrent) argv[n++] = "--skip-current";
+    if (settings_.proof.bootTimeoutS > 0) {
+      std::snprintf(numbers[1], sizeof numbers[1], "%d", settings_.proof.bootTimeoutS);
       argv[n++] = "--boot-timeout";
       argv[n++] = numbers[1];
     }
-    if (settings_.readyTimeoutS > 0) {
-      std::snprintf(numbers[2], sizeof numbers[2], "%d", settings_.readyTimeoutS);
+    if (settings_.proof.readyTimeoutS > 0) {
+      std::snprintf(numbers[2], sizeof numbers[2], "%d", settings_.proof.readyTimeoutS);
       argv[n++] = "--ready-timeout";
       argv[n++] = numbers[2];
     }

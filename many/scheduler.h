@@ -4,6 +4,7 @@
 
 #include "many/board_state.h"
 #include "many/live_view.h"
+#include "many/many_options.h"
 
 struct RunSettings {
   const char* toolPath = "";     // the tcpflash executable
@@ -12,12 +13,7 @@ struct RunSettings {
   const char* logDir = "";       // where the board logs go
   int jobs = 1;                  // boards at a time, at least 1
   int boardTimeoutS = 0;         // a board's tcpflash is stopped after this; 0: never
-  // Handed to each tcpflash when set (0 and null: not given).
-  bool verify = false;
-  int bootTimeoutS = 0;
-  const char* expectVersion = nullptr;
-  bool skipCurrent = false;
-  int readyTimeoutS = 0;
+  ProofOptions proof;            // handed to each tcpflash
   // Each tcpflash runs with --info (and no image) instead of flashing.
   bool info = false;
 };

@@ -271,59 +271,37 @@ class ManyTest(unittest.TestCase):
                               if name.startswith(("tcpflash-many-", "logs"))], [])
             self.assertNotIn("sim: connect", tray.sims[0].log())
 
-    def test_interrupt_lets_running_boards_finish_and_still_reports(self):
+    def test_interrupt_or_hangup_lets_running_boards_finish_and_still_reports(self):
+        # Ctrl-C, or the operator's terminal closing (SIGHUP), alike.
         native_only("signals are sent natively")
-        with contextlib.ExitStack() as stack:
-            tray = Tray(stack, [()] * 3, extra=("--delay", "100"))
-            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-                many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
-                                  tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
-                try:
-                    wait_for_connect(self, tray.sims[0])
-                    many.send_signal(signal.SIGINT)
-                    status = many.wait(timeout=MANY_TIMEOUT_S)
-                finally:
-                    if many.poll() is None:
-                        many.kill()
-                        many.wait()
-                err.seek(0)
-                self.assertIn(b"tcpflash-many: stopping", err.read())
-            self.assertEqual(status, 1)
-            report = tray.report()
-            self.assertTrue(report["interrupted"])
-            self.assertEqual((report["flashed"], report["not_started"]), (1, 2))
-            self.check_flashed(tray, 0, report)
-            for i in (1, 2):
-                entry = by_board(tray.report())[tray.boards()[i]]
-                self.assertEqual((entry["verdict"], entry["exit_status"], entry["log"]),
-                                 ("not started: the run was stopped first", None, None))
-                self.assertNotIn("sim: connect", tray.sims[i].log())
-
-    def test_hangup_lets_running_boards_finish_and_still_reports(self):
-        # The operator's terminal closes: SIGHUP, as a first Ctrl-C.
-        native_only("signals are sent natively")
-        with contextlib.ExitStack() as stack:
-            tray = Tray(stack, [()] * 3, extra=("--delay", "100"))
-            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-                many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
-                                  tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
-                try:
-                    wait_for_connect(self, tray.sims[0])
-                    many.send_signal(signal.SIGHUP)
-                    status = many.wait(timeout=MANY_TIMEOUT_S)
-                finally:
-                    if many.poll() is None:
-                        many.kill()
-                        many.wait()
-                out.seek(0)
-                self.assertIn(b"3 boards: 1 flashed, 0 failed, 2 not started\n", out.read())
-            self.assertEqual(status, 1)
-            report = tray.report()
-            self.assertTrue(report["interrupted"])
-            self.assertEqual((report["flashed"], report["not_started"]), (1, 2))
-            self.check_flashed(tray, 0, report)
-            for i in (1, 2):
-                self.assertNotIn("sim: connect", tray.sims[i].log())
+        for sig in (signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig.name), contextlib.ExitStack() as stack:
+                tray = Tray(stack, [()] * 3, extra=("--delay", "100"))
+                with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                    many = start_many(["--image", IMAGE_NAME, "--jobs", "1", "--log-dir", "logs"] +
+                                      tray.boards(), cwd=tray.dir, stdout=out, stderr=err)
+                    try:
+                        wait_for_connect(self, tray.sims[0])
+                        many.send_signal(sig)
+                        status = many.wait(timeout=MANY_TIMEOUT_S)
+                    finally:
+                        if many.poll() is None:
+                            many.kill()
+                            many.wait()
+                    out.seek(0)
+                    err.seek(0)
+                    self.assertIn(b"3 boards: 1 flashed, 0 failed, 2 not started\n", out.read())
+                    self.assertIn(b"tcpflash-many: stopping", err.read())
+                self.assertEqual(status, 1)
+                report = tray.report()
+                self.assertTrue(report["interrupted"])
+                self.assertEqual((report["flashed"], report["not_started"]), (1, 2))
+                self.check_flashed(tray, 0, report)
+                for i in (1, 2):
+                    entry = by_board(report)[tray.boards()[i]]
+                    self.assertEqual((entry["verdict"], entry["exit_status"], entry["log"]),
+                                     ("not started: the run was stopped first", None, None))
+                    self.assertNotIn("sim: connect", tray.sims[i].log())
 
     def test_closed_standard_streams_stay_out_of_the_records(self):
         # Started with standard output closed (and once with all three), the
