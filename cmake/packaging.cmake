@@ -14,6 +14,19 @@ set(TCPFLASH_INSTALLED_PROGRAMS
 
 set(TCPFLASH_CONTACT "tcpflash maintainers <tcpflash@example.org>")
 
+# Makes OUTPUT from the manual page of PROGRAM with cmake/man_page.cmake in
+# MODE (text or gzip; ARGN: its further -D settings) and appends OUTPUT to
+# the list man_outputs of the caller.
+function(tcpflash_man_output program mode output)
+  set(page ${PROJECT_SOURCE_DIR}/doc/${program}.1)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -DMODE=${mode} ${ARGN} -DINPUT=${page} -DOUTPUT=${output}
+            -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+    DEPENDS ${page} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+    COMMENT "Making ${output} from ${program}.1" VERBATIM)
+  set(man_outputs ${man_outputs} ${output} PARENT_SCOPE)
+endfunction()
+
 if(WIN32)
   # The .zip is unpacked anywhere and run from there: all side by side.
   install(TARGETS ${TCPFLASH_INSTALLED_PROGRAMS} RUNTIME DESTINATION .)
@@ -24,14 +37,8 @@ if(WIN32)
   if(TCPFLASH_MAN_RENDERER)
     set(man_outputs "")
     foreach(program ${TCPFLASH_INSTALLED_PROGRAMS})
-      set(page ${PROJECT_SOURCE_DIR}/doc/${program}.1)
-      set(text ${CMAKE_BINARY_DIR}/doc/${program}.txt)
-      add_custom_command(OUTPUT ${text}
-        COMMAND ${CMAKE_COMMAND} -DMODE=text -DRENDERER=${TCPFLASH_MAN_RENDERER}
-                -DINPUT=${page} -DOUTPUT=${text} -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
-        DEPENDS ${page} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
-        COMMENT "Rendering ${program}.1 as text" VERBATIM)
-      list(APPEND man_outputs ${text})
+      tcpflash_man_output(${program} text ${CMAKE_BINARY_DIR}/doc/${program}.txt
+                          -DRENDERER=${TCPFLASH_MAN_RENDERER})
     endforeach()
     add_custom_target(tcpflash_man_pages ALL DEPENDS ${man_outputs})
     install(FILES ${man_outputs} DESTINATION .)
@@ -47,14 +54,8 @@ else()
   find_program(TCPFLASH_GZIP gzip REQUIRED)
   set(man_outputs "")
   foreach(program ${TCPFLASH_INSTALLED_PROGRAMS})
-    set(page ${PROJECT_SOURCE_DIR}/doc/${program}.1)
-    set(gz ${CMAKE_BINARY_DIR}/doc/${program}.1.gz)
-    add_custom_command(OUTPUT ${gz}
-      COMMAND ${CMAKE_COMMAND} -DMODE=gzip -DGZIP=${TCPFLASH_GZIP}
-              -DINPUT=${page} -DOUTPUT=${gz} -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
-      DEPENDS ${page} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
-      COMMENT "Compressing ${program}.1" VERBATIM)
-    list(APPEND man_outputs ${gz})
+    tcpflash_man_output(${program} gzip ${CMAKE_BINARY_DIR}/doc/${program}.1.gz
+                        -DGZIP=${TCPFLASH_GZIP})
     install(FILES completion/${program}
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
   endforeach()

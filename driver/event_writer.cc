@@ -51,8 +51,7 @@ void EventWriter::ModeReported(int mode) {
 
 void EventWriter::VersionReported(VersionOf of, const uint8_t* text, int length) {
   Begin("version", clock_());
-  std::fprintf(out_, ", \"of\": \"%s\", \"text\": ",
-               of == VersionOf::kApplication ? "application" : "loader");
+  std::fprintf(out_, ", \"of\": \"%s\", \"text\": ", VersionOfName(of));
   WriteJsonString(out_, reinterpret_cast<const char*>(text),
                   static_cast<size_t>(length > 0 ? length : 0));
   Finish();

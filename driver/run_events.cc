@@ -30,6 +30,23 @@ constexpr struct {
     {RunFailure::kNotReady, "not-ready"},
 };
 
+// Phases in the order of the enumeration: a phase's name is kPhaseNames[phase].
+constexpr const char* kPhaseNames[] = {"switching", "loader",  "sending",  "flashing",
+                                       "resetting", "closing", "verifying"};
+static_assert(sizeof kPhaseNames / sizeof kPhaseNames[0] ==
+                  static_cast<size_t>(RunPhase::kVerifying) + 1,
+              "a name for every phase");
+
+constexpr const char* kStepNames[] = {"reset-flashdata", "set-offset", "start-flash", "reset",
+                                      "close"};
+static_assert(sizeof kStepNames / sizeof kStepNames[0] == static_cast<size_t>(RunStep::kClose) + 1,
+              "a name for every step");
+
+// True when text[0,length) is exactly the zero-terminated name.
+bool Named(const char* text, size_t length, const char* name) {
+  return std::strlen(name) == length && std::memcmp(text, name, length) == 0;
+}
+
 }  // namespace
 
 const char* RunFailureName(RunFailure failure) {
@@ -39,45 +56,27 @@ const char* RunFailureName(RunFailure failure) {
   return nullptr;
 }
 
-RunFailure RunFailureFromName(const char* name) {
+RunFailure RunFailureFromName(const char* text, size_t length) {
   for (const auto& f : kFailureNames) {
-    if (std::strcmp(f.name, name) == 0) return f.failure;
+    if (Named(text, length, f.name)) return f.failure;
   }
   return RunFailure::kNone;
 }
 
-const char* RunPhaseName(RunPhase phase) {
-  switch (phase) {
-    case RunPhase::kSwitching:
-      return "switching";
-    case RunPhase::kLoader:
-      return "loader";
-    case RunPhase::kSending:
-      return "sending";
-    case RunPhase::kFlashing:
-      return "flashing";
-    case RunPhase::kResetting:
-      return "resetting";
-    case RunPhase::kClosing:
-      return "closing";
-    case RunPhase::kVerifying:
-      return "verifying";
+const char* RunPhaseName(RunPhase phase) { return kPhaseNames[static_cast<size_t>(phase)]; }
+
+bool RunPhaseFromName(const char* text, size_t length, RunPhase* phase) {
+  for (size_t i = 0; i < sizeof kPhaseNames / sizeof kPhaseNames[0]; ++i) {
+    if (Named(text, length, kPhaseNames[i])) {
+      *phase = static_cast<RunPhase>(i);
+      return true;
+    }
   }
-  return "?";
+  return false;
 }
 
-const char* RunStepName(RunStep step) {
-  switch (step) {
-    case RunStep::kResetFlashdata:
-      return "reset-flashdata";
-    case RunStep::kSetOffset:
-      return "set-offset";
-    case RunStep::kStartFlash:
-      return "start-flash";
-    case RunStep::kReset:
-      return "reset";
-    case RunStep::kClose:
-      return "close";
-  }
-  return "?";
+const char* RunStepName(RunStep step) { return kStepNames[static_cast<size_t>(step)]; }
+
+const char* VersionOfName(VersionOf of) {
+  return of == VersionOf::kApplication ? "application" : "loader";
 }

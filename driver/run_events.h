@@ -5,6 +5,7 @@
 #ifndef TCPFLASH_DRIVER_RUN_EVENTS_H_
 #define TCPFLASH_DRIVER_RUN_EVENTS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "protocol/reply.h"
@@ -53,11 +54,17 @@ enum class RunFailure {
 // The failure's name in the event stream ("no-device", ...); null for kNone.
 const char* RunFailureName(RunFailure failure);
 
-// The failure named name, or kNone when no failure has that name.
-RunFailure RunFailureFromName(const char* name);
+// The failure named text[0,length), or kNone when no failure has that name.
+RunFailure RunFailureFromName(const char* text, size_t length);
 
+// The names in the event stream: "switching", ...; "reset-flashdata", ...;
+// "application" or "loader".
 const char* RunPhaseName(RunPhase phase);
 const char* RunStepName(RunStep step);
+const char* VersionOfName(VersionOf of);
+
+// The phase named text[0,length) into *phase. Returns false for none.
+bool RunPhaseFromName(const char* text, size_t length, RunPhase* phase);
 
 // How a run ended: status is what the program returns.
 struct RunResult {

@@ -116,6 +116,17 @@ void CloseOrderly(TcpEndpoint& endpoint, const char* message) {
   endpoint.Close();
 }
 
+// Ends a run that failed after the first connection: prints message,
+// closes the endpoint, releases the sockets library and returns -1 with the
+// failure set.
+int Abandon(TcpEndpoint& endpoint, RunResult* result, RunFailure why, const char* message) {
+  result->failure = why;
+  std::printf("%s", message);
+  endpoint.Close();
+  WSACleanup();
+  return -1;
+}
+
 }  // namespace
 
 int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
@@ -126,13 +137,8 @@ int OrderlyEnd(TcpEndpoint& endpoint, const char* message, int status) {
 
 int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, const UpdateChecks& checks,
               Progress& progress, RunObserver& events, RunResult* result) {
-  // Ends a run that failed after the first connection.
   const auto abandon = [&](RunFailure why, const char* message) {
-    result->failure = why;
-    std::printf("%s", message);
-    endpoint.Close();
-    WSACleanup();
-    return -1;
+    return Abandon(endpoint, result, why, message);
   };
   int mode = QueryDeviceMode(endpoint);
   events.ModeReported(mode > 0 ? mode : 0);
@@ -246,13 +252,7 @@ int RunUpdate(TcpEndpoint& endpoint, FILE* image, long long imageSize, const Upd
 int RunInfo(TcpEndpoint& endpoint, RunObserver& events, RunResult* result) {
   RunningFirmware firmware;
   const int mode = ReadRunningFirmware(endpoint, events, &firmware);
-  if (mode < 1) {
-    result->failure = RunFailure::kNoDevice;
-    std::printf("No Device found\r\n");
-    endpoint.Close();
-    WSACleanup();
-    return -1;
-  }
+  if (mode < 1) return Abandon(endpoint, result, RunFailure::kNoDevice, "No Device found\r\n");
   std::printf("Board runs its %s", mode == MODE_APPLICATION ? "application" : "update loader");
   if (firmware.hasVersion) {
     std::printf(", version ");

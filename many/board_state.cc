@@ -29,20 +29,6 @@ Phase FromRunPhase(RunPhase phase) {
   return Phase::kWaiting;
 }
 
-// The run phase named text[0,length) into *phase. Returns false for none.
-bool RunPhaseNamed(const char* text, int length, RunPhase* phase) {
-  for (int i = 0; i <= static_cast<int>(RunPhase::kVerifying); ++i) {
-    const RunPhase candidate = static_cast<RunPhase>(i);
-    const char* name = RunPhaseName(candidate);
-    if (std::strlen(name) == static_cast<size_t>(length) &&
-        std::memcmp(name, text, static_cast<size_t>(length)) == 0) {
-      *phase = candidate;
-      return true;
-    }
-  }
-  return false;
-}
-
 void Advance(BoardState* state, Phase phase) {
   if (phase > state->phase) state->phase = phase;
 }
@@ -76,15 +62,7 @@ void TakeResult(BoardState* state, const EventLine& event) {
   RunFailure failure = RunFailure::kNone;
   const EventField* named = event.Find("failure");
   if (named != nullptr && named->type == JsonType::kString) {
-    // Names are short and free of NUL: anything else names no failure.
-    char name[32];
-    if (named->length >= static_cast<int>(sizeof name) ||
-        std::memchr(named->text, '\0', static_cast<size_t>(named->length)) != nullptr) {
-      return;
-    }
-    std::memcpy(name, named->text, static_cast<size_t>(named->length));
-    name[named->length] = '\0';
-    failure = RunFailureFromName(name);
+    failure = RunFailureFromName(named->text, static_cast<size_t>(named->length));
   }
   state->resultSeen = true;
   state->resultStatus = static_cast<int>(status);
@@ -114,11 +92,16 @@ void TakeEvent(BoardState* state, const EventLine& event) {
       state->mode = static_cast<int>(number);
     }
   } else if (event.StringIs("event", "version")) {
-    if (event.StringIs("of", "application")) TakeText(event, "text", &state->applicationVersion);
-    if (event.StringIs("of", "loader")) TakeText(event, "text", &state->loaderVersion);
+    if (event.StringIs("of", VersionOfName(VersionOf::kApplication))) {
+      TakeText(event, "text", &state->applicationVersion);
+    }
+    if (event.StringIs("of", VersionOfName(VersionOf::kLoader))) {
+      TakeText(event, "text", &state->loaderVersion);
+    }
   } else if (event.StringIs("event", "phase")) {
     RunPhase phase = RunPhase::kSwitching;
-    if (event.GetString("phase", &text, &length) && RunPhaseNamed(text, length, &phase)) {
+    if (event.GetString("phase", &text, &length) &&
+        RunPhaseFromName(text, static_cast<size_t>(length), &phase)) {
       Advance(state, FromRunPhase(phase));
     }
   } else if (event.StringIs("event", "progress")) {

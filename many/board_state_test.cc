@@ -216,7 +216,8 @@ TEST(BoardStateTest, EveryFailureHasItsTextAndEveryNameComesBack) {
     const RunFailure failure = static_cast<RunFailure>(i);
     ASSERT_NE(RunFailureName(failure), nullptr);
     SCOPED_TRACE(RunFailureName(failure));
-    EXPECT_EQ(RunFailureFromName(RunFailureName(failure)), failure);
+    EXPECT_EQ(RunFailureFromName(RunFailureName(failure), std::strlen(RunFailureName(failure))),
+              failure);
     ASSERT_NE(FailureText(failure), nullptr);
     BoardState state = Started();
     Feed(&state, Result(-1, RunFailureName(failure)));
